@@ -1,0 +1,110 @@
+#include "base/platform.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int GetModuleFileName(HMODULE, char* buffer, int size) {
+    if (!buffer || size <= 0) return -1;
+    ssize_t n = readlink("/proc/self/exe", buffer, static_cast<size_t>(size));
+    if (n < 0) return -1;
+    if (n < size) buffer[n] = '\0';
+    return static_cast<int>(n);
+}
+
+HANDLE CreateFile(const char* path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
+    int fd = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0) return INVALID_HANDLE_VALUE;
+    return new clzHANDLE(fd, 1);
+}
+
+static bool IsFileHandle(HANDLE h) { return h && h != INVALID_HANDLE_VALUE && h->kind == 1; }
+
+static FILE* StreamOf(HANDLE h) {
+    if (!h->stream) h->stream = fdopen(static_cast<int>(h->value), "rb");
+    return h->stream;
+}
+
+// Size of the file behind a handle, as 64 bits.
+static uint64_t FileSize64(HANDLE file) {
+    struct stat st;
+    if (fstat(static_cast<int>(file->value), &st) == 0) return static_cast<uint64_t>(st.st_size);
+    FILE* f = StreamOf(file);
+    if (!f) return 0;
+    long pos = ftell(f);
+    if (fseek(f, 0, SEEK_END) != 0) return 0;
+    long end = ftell(f);
+    fseek(f, pos, SEEK_SET);
+    return end < 0 ? 0 : static_cast<uint64_t>(end);
+}
+
+DWORD GetFileSize(HANDLE file, DWORD* high) {
+    if (!IsFileHandle(file)) return 0;
+    uint64_t size = FileSize64(file);
+    if (high) *high = static_cast<DWORD>(size >> 32);
+    return static_cast<DWORD>(size & 0xFFFFFFFFu);
+}
+
+HANDLE CreateFileMapping(HANDLE file, void*, DWORD, DWORD, DWORD, const char*) {
+    if (!IsFileHandle(file)) return nullptr;
+    uint64_t size = FileSize64(file);
+    if (size == 0 || size > static_cast<uint64_t>(SIZE_MAX)) return nullptr;
+    void* p = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, static_cast<int>(file->value), 0);
+    if (p == MAP_FAILED) return nullptr;
+    return new clzHANDLE(reinterpret_cast<intptr_t>(p), 2, static_cast<intptr_t>(size));
+}
+
+void* MapViewOfFile(HANDLE mapping, DWORD, DWORD, DWORD offsetLow, size_t) {
+    if (!mapping || mapping == INVALID_HANDLE_VALUE || mapping->kind != 2) return nullptr;
+    return reinterpret_cast<char*>(mapping->value) + offsetLow;
+}
+
+BOOL UnmapViewOfFile(const void*) { return 1; }
+
+BOOL CloseHandle(HANDLE handle) {
+    if (!handle || handle == INVALID_HANDLE_VALUE) return 1;
+    if (handle->kind == 1) {
+        if (handle->stream)
+            fclose(handle->stream);
+        else
+            close(static_cast<int>(handle->value));
+    } else if (handle->kind == 2) {
+        munmap(reinterpret_cast<void*>(handle->value), static_cast<size_t>(handle->extra));
+    }
+    delete handle;
+    return 1;
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD count, DWORD* readOut, void*) {
+    ssize_t n = -1;
+    if (IsFileHandle(file)) {
+        n = read(static_cast<int>(file->value), buffer, count);
+        if (n == 0 && count > 0) {
+            FILE* f = StreamOf(file);
+            if (f) n = static_cast<ssize_t>(fread(buffer, 1, count, f));
+        }
+    }
+    if (readOut) *readOut = static_cast<DWORD>(n);
+    return 1;
+}
+
+DWORD GetCurrentDirectory(DWORD size, char* buffer) {
+    if (!buffer || size == 0 || !getcwd(buffer, size)) {
+        if (buffer && size) buffer[0] = '\0';
+        return 0;
+    }
+    return static_cast<DWORD>(strlen(buffer));
+}
+
+DWORD GetFullPathName(const char* path, DWORD size, char* buffer, char**) {
+    if (!path) return 0;
+    size_t len = strlen(path);
+    if (buffer && size > 0) {
+        strncpy(buffer, path, size);
+        buffer[size - 1 < len ? size - 1 : len] = '\0';
+    }
+    return static_cast<DWORD>(len);
+}

@@ -1,0 +1,71 @@
+// The process block shared by the launcher's two code copies in one process,
+// and the System V instance segment shared by all instances of one application.
+#ifndef TVX_INSTANCES_SHM_H
+#define TVX_INSTANCES_SHM_H
+
+#include <sys/types.h>
+
+#include "base/my_string.h"
+
+// Process-block slots.
+enum {
+    kSlotLoader = 0,
+    kSlotLauncher = 1,
+    kSlotMessage = 2,
+    kSlotReceiver = 3,
+    kSlotServiceHandler = 10,
+    kSlotServiceArgc = 11,
+    kSlotServiceArgv = 12,
+};
+constexpr int kProcessBlockSize = 4096;
+constexpr int kInstanceSegmentSize = 4096;
+constexpr int kMessageChannelOffset = 1024;
+
+class CShmWithinProc {
+public:
+    CShmWithinProc();
+    ~CShmWithinProc();
+    CShmWithinProc(const CShmWithinProc&) = delete;
+    CShmWithinProc& operator=(const CShmWithinProc&) = delete;
+
+    void** Slots() const { return static_cast<void**>(m_block); }
+    void* GetSlot(int i) const { return m_block ? Slots()[i] : nullptr; }
+    void SetSlot(int i, void* v) {
+        if (m_block) Slots()[i] = v;
+    }
+    bool IsOwner() const { return m_owner; }
+    void* Block() const { return m_block; }
+
+private:
+    void* m_block;
+    int m_size;
+    bool m_owner;
+};
+
+class CShmHelper {
+public:
+    CShmHelper();
+    ~CShmHelper();
+    CShmHelper(const CShmHelper&) = delete;
+    CShmHelper& operator=(const CShmHelper&) = delete;
+
+    void setkey(const char* appid);
+    // The segment's address, attaching on first use; null when the segment
+    // cannot be created or attached (the reason is on standard error).
+    operator void*();
+    const MyCString& KeyFile() const { return m_key; }
+
+private:
+    bool init();
+
+    int m_shmid;
+    void* m_address;
+    int m_size;
+    MyCString m_key;
+    bool m_tried;
+};
+
+extern CShmWithinProc shm;
+extern CShmHelper shmx;
+
+#endif  // TVX_INSTANCES_SHM_H

@@ -1,0 +1,48 @@
+// Owns the Java runtime inside the launcher's process: loads libjvm, creates
+// the virtual machine and drives it through JNI.
+#ifndef TVX_LAUNCH_JVM_LAUNCHER_H
+#define TVX_LAUNCH_JVM_LAUNCHER_H
+
+#include <jni.h>
+
+#include "base/my_string.h"
+#include "base/platform.h"
+
+class CJvmLauncher {
+public:
+    CJvmLauncher();
+    ~CJvmLauncher();
+    CJvmLauncher(const CJvmLauncher&) = delete;
+    CJvmLauncher& operator=(const CJvmLauncher&) = delete;
+
+    void AddOption(const char* option);
+    int LoadJvmDll(const char* path);               // 0 or 2
+    int LaunchJVM(const char* path);                // 0, 2 or 4
+    bool GetVmVersion(MyCString& version);
+    jclass FindClass(const char* name);
+    int InvokeMainClass(const char* mainClass, MyCStringArray& argvSettings, int argc1, char** argv1,
+                        int argc2, char** argv2);   // 0, 7 or 8
+    jobjectArray ArgumentToArray(int argc1, char** argv1, int argc2, char** argv2, int argc3, char** argv3);
+    void setCurrentContextLoader(jobject loader, JNIEnv* env);
+    static bool CheckException(JNIEnv* env, bool describe);
+    void Close();
+
+    JavaVM* GetJavaVM() const { return m_jvm; }
+    JNIEnv* GetEnv() const { return m_env; }
+    int OptionCount() const { return m_optionOffsets.GetSize(); }
+
+private:
+    CBufferT<int> m_optionOffsets;
+    CBufferT<char> m_optionText;
+    HMODULE m_library;
+    JavaVM* m_jvm;
+    JNIEnv* m_env;
+};
+
+void DisplayLoadfailReason(const char* path);
+void SystemSetPropertyUtf8(JNIEnv* env, char* assignment);
+
+// The process's launcher, set by main.
+extern CJvmLauncher* plchr;
+
+#endif  // TVX_LAUNCH_JVM_LAUNCHER_H

@@ -1,0 +1,94 @@
+// Program entry: prepares the process (locale, settings, instance key,
+// working directory, output redirection, single-instance policy) and hands
+// the command line to the service dispatcher.
+#include <locale.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <strings.h>
+
+#include "base/platform.h"
+#include "instances/shm.h"
+#include "instances/shm_message.h"
+#include "launch/jvm_launcher.h"
+#include "launch/launch_driver.h"
+#include "launch/messages.h"
+#include "redirect/std_redir.h"
+#include "service/service.h"
+#include "settings/settings_loader.h"
+
+namespace {
+
+// Counts this instance in the instance segment; true when another instance
+// was already counted.
+bool AnotherInstanceRunning(void* segment) {
+    if (!segment) return false;
+    volatile int* counter = static_cast<volatile int*>(segment);
+    int before = *counter;
+    *counter = before + 1;
+    return before > 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setlocale(LC_ALL, "");
+
+    CSettingsLoader loader(true);
+    CJvmLauncher launcher;
+
+    pldr = &loader;
+    shmx.setkey(loader.GetCommon("appid"));
+    void* segment = shmx;
+    CShmMessage* channel =
+        new CShmMessage(segment ? static_cast<char*>(segment) + kMessageChannelOffset : nullptr);
+
+    plchr = &launcher;
+    pshmmsg = channel;
+    shm.SetSlot(kSlotLoader, &loader);
+    shm.SetSlot(kSlotLauncher, &launcher);
+    shm.SetSlot(kSlotMessage, channel);
+
+    MyCString cwd = loader.GetForceCwd();
+    if (cwd.IsEmpty()) cwd = ".";
+    ForceCurrentWorkingDirectory(cwd);
+    loader.ResetCurDir();
+
+    MyCString errPath = loader.GetStderr();
+    if (!errPath.IsEmpty()) {
+        stdredir.RedirectStderr(errPath);
+    } else {
+        char exe[4096];
+        int n = GetModuleFileName(nullptr, exe, sizeof exe);
+        if (n > 0 && n < static_cast<int>(sizeof exe)) {
+            errPath = exe;
+            errPath += ".stderr.log";
+            stdredir.RedirectStderr(errPath);
+        }
+    }
+    MyCString outPath = loader.GetStdout();
+    if (!outPath.IsEmpty()) stdredir.RedirectStdout(outPath);
+    bStdredirSame = outPath.Compare(errPath) == 0;
+
+    MyCString single = loader.GetCommon("singleinstance");
+    if (single.CompareNoCase("true") == 0) {
+        if (AnotherInstanceRunning(segment)) {
+            ReportMessage(RSTR(13));
+            exit(11);
+        }
+    } else if (single.CompareNoCase("custom") == 0) {
+        StartShmMessage();
+    }
+
+    int result = RunService(argc - 1, argv + 1);
+
+    launcher.Close();
+    pldr = nullptr;
+    plchr = nullptr;
+    shm.SetSlot(kSlotLoader, nullptr);
+    shm.SetSlot(kSlotLauncher, nullptr);
+    shm.SetSlot(kSlotMessage, nullptr);
+    pshmmsg = nullptr;
+    delete channel;
+    launcher.Close();
+    return result;
+}

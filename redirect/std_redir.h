@@ -1,0 +1,46 @@
+// Redirection of standard output and standard error (descriptors 1 and 2)
+// to files or shell commands.
+#ifndef TVX_REDIRECT_STD_REDIR_H
+#define TVX_REDIRECT_STD_REDIR_H
+
+#include <stdio.h>
+
+#include "base/my_string.h"
+
+class CStdRedir {
+public:
+    class CStdRedirTarget {
+    public:
+        explicit CStdRedirTarget(const char* name);
+        virtual ~CStdRedirTarget();
+        CStdRedirTarget(const CStdRedirTarget&) = delete;
+        CStdRedirTarget& operator=(const CStdRedirTarget&) = delete;
+
+        int m_fd;
+        MyCString m_name;
+        FILE* m_stream;
+    };
+
+    CStdRedir();
+    virtual ~CStdRedir();
+    CStdRedir(const CStdRedir&) = delete;
+    CStdRedir& operator=(const CStdRedir&) = delete;
+
+    CStdRedirTarget* GetStdRedirTarget(const char* name);
+    int GetStdRedir(const char* name);
+    int RedirectStderr(const char* name);
+    int RedirectStdout(const char* name);
+    // Restores descriptors 1 and 2 and closes every target (also run by the destructor).
+    void Restore();
+
+private:
+    int Redirect(int fd, int& saved, const char* name);
+
+    CBufferT<CStdRedirTarget*> m_targets;
+    int m_savedStdout;
+    int m_savedStderr;
+};
+
+extern CStdRedir stdredir;
+
+#endif  // TVX_REDIRECT_STD_REDIR_H

@@ -1,0 +1,48 @@
+// Layout of the data appended to a launcher image, shared by the launcher's
+// reader and the generator (tvx-pack).
+//
+//   launcher image | S bytes | S | R bytes | R | settings text (T) | T |
+//   16-byte opaque field | archive (A bytes) | archive comment (M bytes)
+//
+// All lengths are unsigned 32-bit little-endian. The launcher image holds the
+// archive length record, which the generator finds by its marker and patches
+// with A.
+#ifndef TVX_SETTINGS_LAYOUT_H
+#define TVX_SETTINGS_LAYOUT_H
+
+#include <stdint.h>
+
+namespace tvx_layout {
+
+// 13 letters and digits and a NUL.
+constexpr char kRecordMarker[14] = "TvxArcLen2026";
+constexpr int kRecordMarkerSize = 14;
+constexpr int kRecordSize = 22;         // A (4), zero (4), marker (14)
+constexpr int kRecordMarkerOffset = 8;
+constexpr int kOpaqueSize = 16;
+constexpr int kLengthFieldSize = 4;
+constexpr int kEocdSize = 22;           // ZIP end-of-central-directory record
+constexpr uint32_t kEocdSignature = 0x06054b50;  // "PK\5\6"
+constexpr uint32_t kSmallFileLimit = 5120000;     // below: fixed comment window
+constexpr uint32_t kSmallFileWindow = 51200;
+
+// Start of the archive-comment search window for a file of `size` bytes.
+inline uint64_t CommentSearchStart(uint64_t size) {
+    uint64_t window = size < kSmallFileLimit ? kSmallFileWindow : size / 100;
+    return size > window + kEocdSize ? size - window - kEocdSize : 0;
+}
+
+inline uint32_t ReadLE32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline void WriteLE32(unsigned char* p, uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+}  // namespace tvx_layout
+
+#endif  // TVX_SETTINGS_LAYOUT_H

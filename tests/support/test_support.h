@@ -1,0 +1,69 @@
+// Helpers shared by the tests: temporary directories, files, and running
+// programs as separate processes with captured output.
+#ifndef TVX_TESTS_SUPPORT_TEST_SUPPORT_H
+#define TVX_TESTS_SUPPORT_TEST_SUPPORT_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tvxtest {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with its content on
+// destruction unless TVX_KEEP_TEST_DIRS is set.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content, int mode = 0644);
+bool FileExists(const std::string& path);
+void MakeDirs(const std::string& path);
+
+struct RunOptions {
+    std::string cwd;                                 // empty: inherit
+    std::map<std::string, std::string> setEnv;       // added or replaced
+    std::vector<std::string> unsetEnv;
+    std::string stdinText;
+    int timeoutSeconds = 120;
+    bool mergeStderr = false;                        // stderr into stdout
+};
+
+struct RunResult {
+    int exitCode = -1;       // exit status, or -1 when killed by a signal
+    int signal = 0;          // terminating signal, 0 when it exited
+    bool timedOut = false;
+    std::string out;
+    std::string err;
+};
+
+// Runs argv[0] (searched on PATH) with the arguments, waits for it.
+RunResult Run(const std::vector<std::string>& argv, const RunOptions& options = RunOptions());
+
+// Runs a shell command line with /bin/sh -c.
+RunResult Shell(const std::string& command, const RunOptions& options = RunOptions());
+
+// Locations of built artefacts (compile-time definitions from CMake).
+std::string BinDir();        // build/bin: tvx-launcher, tvx-pack
+std::string LibDir();        // build/lib: tvx-helpers.jar
+std::string TestJarsDir();   // Java test applications
+std::string SourceDir();     // the project's source tree
+std::string JavaHome();      // the JDK the build used
+
+// Packs `jar` into `output` with tvx-pack and the given --set lines and
+// extra arguments; fails the current test on error.
+void Pack(const std::string& jar, const std::string& output, const std::vector<std::string>& setLines,
+          const std::vector<std::string>& extraArgs = {});
+
+}  // namespace tvxtest
+
+#endif  // TVX_TESTS_SUPPORT_TEST_SUPPORT_H
