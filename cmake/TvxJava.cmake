@@ -23,8 +23,10 @@ function(tvx_add_jar target)
     set(jar_flags cfe)
     set(manifest_args "${J_MANIFEST_MAIN}")
   endif()
+  get_filename_component(out_dir "${J_OUTPUT}" DIRECTORY)
   add_custom_command(
     OUTPUT "${J_OUTPUT}"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${out_dir}"
     COMMAND ${CMAKE_COMMAND} -E rm -rf "${classes}"
     COMMAND ${CMAKE_COMMAND} -E make_directory "${classes}"
     COMMAND ${Java_JAVAC_EXECUTABLE} --release 8 -nowarn -Xlint:-options -encoding UTF-8
