@@ -1,0 +1,83 @@
+#include "pack/layout_writer.h"
+
+#include <cstring>
+
+#include "settings/layout.h"
+
+namespace tvxpack {
+
+namespace {
+
+void AppendLE32(std::string& out, uint32_t v) {
+    unsigned char b[4];
+    tvx_layout::WriteLE32(b, v);
+    out.append(reinterpret_cast<const char*>(b), 4);
+}
+
+bool Fits32(size_t n) { return n <= 0xFFFFFFFFull; }
+
+}  // namespace
+
+long FindLengthRecord(const std::string& image) {
+    const std::string marker(tvx_layout::kRecordMarker, tvx_layout::kRecordMarkerSize);
+    size_t pos = image.find(marker);
+    if (pos == std::string::npos || pos < static_cast<size_t>(tvx_layout::kRecordMarkerOffset)) return -1;
+    if (image.find(marker, pos + 1) != std::string::npos) return -1;
+    return static_cast<long>(pos - tvx_layout::kRecordMarkerOffset);
+}
+
+std::string EncodeSettingsBlock(const std::vector<std::string>& lines) {
+    std::string block = "\xEF\xBB\xBF";
+    for (const auto& line : lines) block += line + "\r\n";
+    block.push_back('\0');
+    return block;
+}
+
+long ZipCommentLength(const std::string& zip) {
+    if (zip.size() < static_cast<size_t>(tvx_layout::kEocdSize)) return -1;
+    for (size_t p = zip.size() - tvx_layout::kEocdSize + 1; p-- > 0;) {
+        if (tvx_layout::ReadLE32(reinterpret_cast<const unsigned char*>(zip.data() + p)) ==
+            tvx_layout::kEocdSignature)
+            return static_cast<long>(zip.size() - p - tvx_layout::kEocdSize);
+    }
+    return -1;
+}
+
+std::string AppendedHeader(const Layout& layout) {
+    std::string out;
+    out += layout.firstUnread;
+    AppendLE32(out, static_cast<uint32_t>(layout.firstUnread.size()));
+    out += layout.secondUnread;
+    AppendLE32(out, static_cast<uint32_t>(layout.secondUnread.size()));
+    out += layout.settings;
+    AppendLE32(out, static_cast<uint32_t>(layout.settings.size()));
+    out += layout.opaque;
+    return out;
+}
+
+bool BuildExecutable(const Layout& layout, std::string* out, std::string* error) {
+    long record = FindLengthRecord(layout.image);
+    if (record < 0) {
+        *error = "the launcher image holds no archive length record";
+        return false;
+    }
+    if (layout.opaque.size() != static_cast<size_t>(tvx_layout::kOpaqueSize)) {
+        *error = "the opaque field must be 16 bytes";
+        return false;
+    }
+    long comment = ZipCommentLength(layout.archive);
+    size_t archiveLength = layout.archive.size() - static_cast<size_t>(comment < 0 ? 0 : comment);
+    if (!Fits32(archiveLength) || !Fits32(layout.settings.size()) || !Fits32(layout.firstUnread.size()) ||
+        !Fits32(layout.secondUnread.size())) {
+        *error = "a piece is 4 GiB or larger";
+        return false;
+    }
+    *out = layout.image;
+    tvx_layout::WriteLE32(reinterpret_cast<unsigned char*>(&(*out)[static_cast<size_t>(record)]),
+                          static_cast<uint32_t>(archiveLength));
+    *out += AppendedHeader(layout);
+    *out += layout.archive;
+    return true;
+}
+
+}  // namespace tvxpack

@@ -1,0 +1,43 @@
+// Writing the data appended to a launcher image: used by tvx-pack and by the
+// tests that build executables of every layout.
+#ifndef TVX_PACK_LAYOUT_WRITER_H
+#define TVX_PACK_LAYOUT_WRITER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tvxpack {
+
+// Offset of the archive length record in a launcher image, or -1 when the
+// image holds no record (or more than one).
+long FindLengthRecord(const std::string& image);
+
+// The settings block: UTF-8 byte-order mark, each line ended by CR LF, a final NUL.
+std::string EncodeSettingsBlock(const std::vector<std::string>& lines);
+
+struct Layout {
+    std::string image;          // launcher image (its length record is patched)
+    std::string firstUnread;    // S bytes the launcher does not read
+    std::string secondUnread;   // R bytes the launcher does not read
+    std::string settings;       // settings text (T bytes, as stored)
+    std::string opaque = std::string(16, '\0');  // must be 16 bytes
+    std::string archive;        // ZIP archive, its comment included
+};
+
+// Length of `zip`'s comment (bytes after its last end-of-central-directory
+// record), or -1 when no such record is found.
+long ZipCommentLength(const std::string& zip);
+
+// Builds the whole executable in memory. The record receives the archive
+// length without its comment. Fails (with a message) when the image has no
+// record, the opaque field is not 16 bytes or a length does not fit 32 bits.
+bool BuildExecutable(const Layout& layout, std::string* out, std::string* error);
+
+// The bytes that follow the launcher image for `layout` up to (not
+// including) the archive: S, len, R, len, T, len, opaque.
+std::string AppendedHeader(const Layout& layout);
+
+}  // namespace tvxpack
+
+#endif  // TVX_PACK_LAYOUT_WRITER_H

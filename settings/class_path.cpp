@@ -1,0 +1,1 @@
+// PLACEHOLDER: class path assembly comes here.

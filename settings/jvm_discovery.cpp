@@ -1,0 +1,1 @@
+// PLACEHOLDER: Java runtime discovery comes here.
