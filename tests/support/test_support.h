@@ -46,7 +46,8 @@ struct RunResult {
     std::string err;
 };
 
-// Runs argv[0] (searched on PATH) with the arguments, waits for it.
+// Runs argv[0] (searched on PATH) with the arguments, waits for it. Inside a
+// TEST body call it qualified (tvxtest::Run): testing::Test has a Run of its own.
 RunResult Run(const std::vector<std::string>& argv, const RunOptions& options = RunOptions());
 
 // Runs a shell command line with /bin/sh -c.

@@ -1,0 +1,118 @@
+// The launcher file is both a program and a loadable library whose copies
+// keep statics of their own, and it depends on the C library only.
+#include <dlfcn.h>
+#include <link.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "pack/layout_writer.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using tvxtest::BinDir;
+
+using tvxtest::RunResult;
+using tvxtest::TempDir;
+
+std::string Launcher() { return BinDir() + "/tvx-launcher"; }
+
+typedef void* (*StaticAddressFn)(int);
+
+// Path of the loaded object that contains `address`.
+std::string ObjectOf(void* address) {
+    Dl_info info;
+    if (!dladdr(address, &info) || !info.dli_fname) return "";
+    return info.dli_fname;
+}
+
+TEST(LauncherImage, RunsAsAProgram) {
+    RunResult r = tvxtest::Run({Launcher(), "-help"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Service type application.\n\nUse /install to install service.\n\n");
+}
+
+TEST(LauncherImage, LoadsAsALibraryWithStaticsOfItsOwn) {
+    // Two files with the same image: each dlopen gives a separate copy. The
+    // first is loaded into the global scope, as the running program is, so
+    // the second copy would bind to its statics if any were interposable.
+    TempDir dir;
+    std::string first = dir / "first";
+    std::string second = dir / "second";
+    ASSERT_EQ(tvxtest::Run({"cp", Launcher(), first}).exitCode, 0);
+    ASSERT_EQ(tvxtest::Run({"cp", Launcher(), second}).exitCode, 0);
+
+    void* a = dlopen(first.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    ASSERT_NE(a, nullptr) << dlerror();
+    void* b = dlopen(second.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(b, nullptr) << dlerror();
+
+    auto probeA = reinterpret_cast<StaticAddressFn>(dlsym(a, "tvx_static_address"));
+    auto probeB = reinterpret_cast<StaticAddressFn>(dlsym(b, "tvx_static_address"));
+    ASSERT_NE(probeA, nullptr);
+    ASSERT_NE(probeB, nullptr);
+    ASSERT_NE(reinterpret_cast<void*>(probeA), reinterpret_cast<void*>(probeB));
+
+    for (int which = 0; which < 3; ++which) {
+        SCOPED_TRACE(which);
+        void* inA = probeA(which);
+        void* inB = probeB(which);
+        ASSERT_NE(inA, nullptr);
+        ASSERT_NE(inB, nullptr);
+        EXPECT_NE(inA, inB);
+        // Each copy's code refers to its own statics, never to another copy's.
+        EXPECT_EQ(ObjectOf(inA), first);
+        EXPECT_EQ(ObjectOf(inB), second);
+    }
+    EXPECT_EQ(probeA(99), nullptr);
+    dlclose(b);
+    dlclose(a);
+}
+
+TEST(LauncherImage, ExportsOnlyWhatTheSecondCopyProvides) {
+    RunResult r = tvxtest::Run({"nm", "-D", "--defined-only", Launcher()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line;
+    int exported = 0;
+    while (std::getline(lines, line)) {
+        std::string name = line.substr(line.rfind(' ') + 1);
+        char kind = line.size() > 17 ? line[17] : '?';
+        if (kind != 'T') continue;  // functions only; data such as libc's stderr copy is not ours
+        ++exported;
+        EXPECT_TRUE(name.rfind("Java_com_brindell_tvx_", 0) == 0 || name.rfind("tvx_", 0) == 0)
+            << "unexpected export: " << name;
+    }
+    EXPECT_GT(exported, 0);
+}
+
+TEST(LauncherImage, NeedsOnlyTheCLibrary) {
+    RunResult r = tvxtest::Run({"readelf", "-d", Launcher()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::set<std::string> allowed = {"libc.so.6", "libdl.so.2", "libpthread.so.0", "libm.so.6"};
+    std::istringstream lines(r.out);
+    std::string line;
+    int needed = 0;
+    while (std::getline(lines, line)) {
+        size_t p = line.find("Shared library: [");
+        if (p == std::string::npos) continue;
+        std::string lib = line.substr(p + 17, line.find(']', p) - p - 17);
+        ++needed;
+        EXPECT_TRUE(allowed.count(lib)) << "unexpected dependency: " << lib;
+    }
+    EXPECT_GT(needed, 0);
+    EXPECT_EQ(r.out.find("(FLAGS_1)            Flags: NOW PIE"), std::string::npos) << "PIE flag still set";
+}
+
+TEST(LauncherImage, HoldsExactlyOneArchiveLengthRecord) {
+    std::string image = tvxtest::ReadFile(Launcher());
+    ASSERT_FALSE(image.empty());
+    EXPECT_GE(tvxpack::FindLengthRecord(image), 0);
+}
+
+}  // namespace
