@@ -1,1 +1,146 @@
-// PLACEHOLDER: class path assembly comes here.
+// Class path assembly: the executable first, then the entries and library
+// directories of the settings, then CLASSPATH and CLASS_PATH. Every element
+// is written as ":" followed by the element.
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include "base/command_line.h"
+#include "base/platform.h"
+#include "settings/settings_loader.h"
+
+namespace {
+
+const char* const kClassPathVariables[] = {"CLASSPATH", "CLASS_PATH"};
+
+// Library directories below a "libs" directory are searched to this depth at
+// most, and never re-entered while being searched (a link back up the tree).
+const int kMaxLibDepth = 64;
+
+struct DirIdentity {
+    dev_t device;
+    ino_t inode;
+};
+
+// The directories being searched, outermost first.
+struct DirChain {
+    DirIdentity dirs[kMaxLibDepth];
+    int depth;
+};
+
+bool IsArchiveName(const char* name) {
+    const char* dot = strrchr(name, '.');
+    return dot && (strcasecmp(dot, ".jar") == 0 || strcasecmp(dot, ".zip") == 0);
+}
+
+// False when `dir` is already on the chain (a cycle) or the chain is full.
+bool EnterDirectory(DirChain& chain, const struct stat& dir) {
+    if (chain.depth == kMaxLibDepth) return false;
+    for (int i = 0; i < chain.depth; ++i)
+        if (chain.dirs[i].device == dir.st_dev && chain.dirs[i].inode == dir.st_ino) return false;
+    chain.dirs[chain.depth].device = dir.st_dev;
+    chain.dirs[chain.depth].inode = dir.st_ino;
+    ++chain.depth;
+    return true;
+}
+
+// Appends ":" and the path of every .jar and .zip file below `directory`,
+// depth first in directory order.
+void CollectArchives(const char* directory, MyCString& out, DirChain& chain) {
+    MyCString dir(directory);
+    char last = dir.GetAt(dir.GetLength() - 1, '\0');
+    if (last != '/' && last != '\\') dir += "/";
+
+    struct stat st;
+    if (stat(dir, &st) != 0 || !EnterDirectory(chain, st)) return;
+    MyCString spec(dir);
+    spec += "*";
+    _finddata_t entry;
+    long search = _findfirst(spec, &entry);
+    if (search != -1) {
+        do {
+            if (entry.attrib & _A_SUBDIR) {
+                if (strcmp(entry.name, ".") == 0 || strcmp(entry.name, "..") == 0) continue;
+                MyCString sub(dir);
+                sub += entry.name;
+                CollectArchives(sub, out, chain);
+            } else if (IsArchiveName(entry.name)) {
+                out += ":";
+                out += dir;
+                out += entry.name;
+            }
+        } while (_findnext(search, &entry) == 0);
+        _findclose(search);
+    }
+    --chain.depth;
+}
+
+// Appends one expanded class path entry: the matches of a wildcard pattern
+// (from the working directory), otherwise the entry resolved like any path.
+void AppendClassPathEntry(MyCString& out, const MyCString& entry) {
+    if (strpbrk(entry, "*?")) {
+        MyCStringArray matches;
+        CWildcardArgv::FindFiles(entry, matches);
+        for (int i = 0; i < matches.GetCount(); ++i) {
+            out += ":";
+            out += matches[i];
+        }
+        return;
+    }
+    out += ":";
+    if (pldr)
+        out += pldr->ToAbsolutePath(entry);
+    else
+        out += entry;
+}
+
+}  // namespace
+
+void CSettingsLoader::FindLibJars(const char* directory, MyCString& out) {
+    if (!directory) return;
+    DirChain chain;
+    chain.depth = 0;
+    CollectArchives(directory, out, chain);
+}
+
+void CSettingsLoader::EnumClassPathCallback(void* context, const char* value) {
+    if (!context || !value) return;
+    MyCString& out = *static_cast<MyCString*>(context);
+    // Split first, expand each segment after: a variable holding ":" stays
+    // one element.
+    for (const char* p = value; *p;) {
+        const char* end = strchr(p, ':');
+        if (!end) end = p + strlen(p);
+        if (end > p) AppendClassPathEntry(out, EnvProcess(MyCString(p, static_cast<int>(end - p)), false));
+        p = *end ? end + 1 : end;
+    }
+}
+
+MyCString CSettingsLoader::GetClassPath(bool second) {
+    MyCString entries;
+    EnumLines(second ? "classpath" : "java_classpath", EnumClassPathCallback, &entries, false, true,
+              MyCString());
+    MyCString result;
+    if (!second) result = m_exePath;
+    result += entries;
+
+    MyCStringArray dirs;
+    EnumLines(second ? "libs" : "java_libs", EnumCommonCallback, &dirs, false, true, MyCString());
+    for (int i = 0; i < dirs.GetCount(); ++i) {
+        MyCString archives;
+        FindLibJars(ToAbsolutePath(dirs[i]), archives);
+        result += archives;
+    }
+
+    if (second) {
+        for (const char* name : kClassPathVariables) {
+            const char* value = getenv(name);
+            if (!value) continue;
+            result += ":";
+            result += value;
+        }
+    }
+    return result;
+}
