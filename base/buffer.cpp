@@ -1,29 +1,52 @@
 #include "base/buffer.h"
 
 #include <ctype.h>
+#include <limits.h>
+#include <stdint.h>
 #include <stdio.h>
 
 namespace tvx_detail {
 
+static void OutOfMemory() {
+    fputs("out of memory\n", stderr);
+    abort();
+}
+
 int GrowCapacity(int capacity, int n) {
     if (capacity >= n) return capacity;
+    // Computed in 64 bits: doubling or rounding a length near INT_MAX must
+    // not wrap around to a small capacity.
+    long long grown;
     if (capacity < 8) {
         if (n <= 8) return 8;
-        capacity = 16;
+        grown = 16;
     } else {
-        capacity *= 2;
+        grown = 2LL * capacity;
     }
-    if (capacity < n) capacity = (n + 11) & ~7;
-    return capacity;
+    if (grown < n) grown = (static_cast<long long>(n) + 11) & ~7LL;
+    if (grown > INT_MAX) grown = n;
+    return static_cast<int>(grown);
 }
 
 void* Reallocate(void* storage, int capacity, size_t elementSize) {
+    if (capacity < 0 || static_cast<size_t>(capacity) > SIZE_MAX / elementSize) OutOfMemory();
     void* p = realloc(storage, static_cast<size_t>(capacity) * elementSize);
-    if (!p) {
-        fputs("out of memory\n", stderr);
-        abort();
-    }
+    if (!p) OutOfMemory();
     return p;
+}
+
+int AddLengths(int length, int count) {
+    if (count > INT_MAX - length) OutOfMemory();
+    return length + count;
+}
+
+void* CopyOut(const void* p, int count, size_t elementSize) {
+    if (count <= 0) return nullptr;
+    size_t bytes = static_cast<size_t>(count) * elementSize;
+    void* copy = malloc(bytes);
+    if (!copy) OutOfMemory();
+    memcpy(copy, p, bytes);
+    return copy;
 }
 
 int CountToZero(const void* p, size_t elementSize) {

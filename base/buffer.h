@@ -10,6 +10,7 @@
 #ifndef TVX_BASE_BUFFER_H
 #define TVX_BASE_BUFFER_H
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -21,6 +22,11 @@ int GrowCapacity(int capacity, int n);
 void* Reallocate(void* storage, int capacity, size_t elementSize);
 // Length of a zero-terminated array of `elementSize`-byte elements.
 int CountToZero(const void* p, size_t elementSize);
+// `length + count` as a length; aborts when it does not fit in an int.
+int AddLengths(int length, int count);
+// Copy of `count` elements that may lie inside the buffer about to be
+// resized; free() it after use. Null when `count` is not positive.
+void* CopyOut(const void* p, int count, size_t elementSize);
 }  // namespace tvx_detail
 
 template <class T>
@@ -61,12 +67,18 @@ public:
         m_nMaxLength = capacity;
     }
     virtual void SetSize(int n) {
+        if (n < 0) n = 0;
         SetMaxLength(n);
         this->m_nSize = n;
     }
+    // Opens a gap of `count` elements at `position` (clamped to the content)
+    // and returns it for the caller to fill.
     T* PrepareInsert(int position, int count) {
         int old = this->m_nSize;
-        SetSize(old + count);
+        if (count < 0) count = 0;
+        if (position < 0) position = 0;
+        if (position > old) position = old;
+        SetSize(tvx_detail::AddLengths(old, count));
         T* data = Data();
         if (position < old && count > 0)
             memmove(static_cast<void*>(data + position + count), data + position,
@@ -87,27 +99,40 @@ public:
     void Release() { free(Detach()); }
     int GetMaxLength() const { return m_nMaxLength; }
 
-    // Derived operations, all expressed through the primitives above.
-    void Append(const T* pointer, int count) {
-        if (count > 0) CopyElements(PrepareInsert(this->m_nSize, count), pointer, count);
-    }
+    // Derived operations, all expressed through the primitives above. The
+    // source may be part of this buffer's own content.
+    void Append(const T* pointer, int count) { Insert(this->m_nSize, pointer, count); }
     void Append(T element) { *PrepareInsert(this->m_nSize, 1) = element; }
     void Insert(int position, const T* pointer, int count) {
-        if (count > 0) CopyElements(PrepareInsert(position, count), pointer, count);
-    }
-    void Delete(int position, int count) {
         if (count <= 0) return;
+        if (!Overlaps(pointer, count)) {
+            CopyElements(PrepareInsert(position, count), pointer, count);
+            return;
+        }
+        void* copy = tvx_detail::CopyOut(pointer, count, sizeof(T));
+        CopyElements(PrepareInsert(position, count), static_cast<const T*>(copy), count);
+        free(copy);
+    }
+    // Removes `count` elements at `position`; the range is clamped to the
+    // content.
+    void Delete(int position, int count) {
+        int size = this->m_nSize;
+        if (position < 0 || position >= size || count <= 0) return;
+        if (count > size - position) count = size - position;
         T* data = Data();
         memmove(static_cast<void*>(data + position), data + position + count,
-                sizeof(T) * (this->m_nSize - position - count));
-        SetSize(this->m_nSize - count);
+                sizeof(T) * (size - position - count));
+        SetSize(size - count);
     }
     void Truncate(int n) {
         if (n < this->m_nSize) SetSize(n);
     }
     void Assign(const T* pointer, int count) {
+        if (count < 0) count = 0;
+        void* copy = Overlaps(pointer, count) ? tvx_detail::CopyOut(pointer, count, sizeof(T)) : nullptr;
         SetSize(count);
-        if (count > 0) CopyElements(GetBuffer(), pointer, count);
+        CopyElements(GetBuffer(), copy ? static_cast<const T*>(copy) : pointer, count);
+        free(copy);
     }
     T* Data() { return const_cast<T*>(this->m_pRef); }
     T& operator[](int index) { return Data()[index]; }
@@ -116,6 +141,15 @@ public:
 protected:
     static void CopyElements(T* dst, const T* src, int count) {
         if (count > 0 && src) memmove(static_cast<void*>(dst), src, sizeof(T) * count);
+    }
+    // True when [pointer, pointer + count) lies in the held storage, which a
+    // resize may move.
+    bool Overlaps(const T* pointer, int count) const {
+        if (!this->m_pRef || !pointer || count <= 0) return false;
+        uintptr_t begin = reinterpret_cast<uintptr_t>(this->m_pRef);
+        uintptr_t p = reinterpret_cast<uintptr_t>(pointer);
+        return p < begin + sizeof(T) * static_cast<size_t>(m_nMaxLength) &&
+               begin < p + sizeof(T) * static_cast<size_t>(count);
     }
     int m_nMaxLength;
 };
@@ -130,19 +164,12 @@ public:
     }
     CStringBufT(const CStringBufT& other) : CStringBufT(other.GetData(), other.GetSize()) {}
     CStringBufT& operator=(const CStringBufT& other) {
-        if (this != &other) {
-            if (other.GetData() == nullptr) {
-                this->SetSize(0);
-            } else {
-                // Copy first: `other` may view our own storage.
-                CStringBufT copy(other.GetData(), other.GetSize());
-                this->Assign(copy.GetData(), copy.GetSize());
-            }
-        }
+        if (this != &other) this->Assign(other.GetData(), other.GetSize());
         return *this;
     }
     void SetSize(int n) override {
-        this->SetMaxLength(n + 1);
+        if (n < 0) n = 0;
+        this->SetMaxLength(tvx_detail::AddLengths(n, 1));
         this->Data()[n] = T();
         this->m_nSize = n;
     }

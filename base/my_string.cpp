@@ -4,18 +4,25 @@
 #include <stdio.h>
 
 int MyCString::Format(const char* format, ...) {
-    SetMaxLength(1024);
-    for (;;) {
-        int capacity = GetMaxLength();
-        va_list args;
+    // Format into separate storage first: an argument may be this string's
+    // own text, which writing or growing in place would destroy.
+    char small[1024];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(small, sizeof small, format ? format : "", args);
+    va_end(args);
+    if (n < 0) n = 0;
+    const char* text = small;
+    CBufferT<char> large;
+    if (n >= static_cast<int>(sizeof small)) {
+        large.SetSize(tvx_detail::AddLengths(n, 1));
         va_start(args, format);
-        int n = vsnprintf(Data(), static_cast<size_t>(capacity), format, args);
+        int again = vsnprintf(large.Data(), static_cast<size_t>(n) + 1, format, args);
         va_end(args);
-        if (n < 0) n = 0;
-        if (n < capacity) {
-            SetSize(n);
-            return n;
-        }
-        SetMaxLength(n + 1);
+        if (again < n) n = again < 0 ? 0 : again;
+        text = large.GetData();
     }
+    SetMaxLength(1024);
+    Assign(text, n);
+    return n;
 }

@@ -14,8 +14,7 @@ public:
         return *this;
     }
     MyCString& operator=(const char* text) {
-        MyCString copy(text);
-        Assign(copy.GetData(), copy.GetSize());
+        Assign(text, text ? static_cast<int>(strlen(text)) : 0);
         return *this;
     }
     MyCString& operator+=(const char* text) {
@@ -31,7 +30,9 @@ public:
         return *this;
     }
 
-    // printf-style formatting that replaces the content; grows as needed.
+    // printf-style formatting that replaces the content. Reserves at least
+    // 1024 characters and grows for longer results; the arguments may point
+    // into this string. Returns the new length.
     int Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     int Compare(const char* text) const { return CStringRefT<char>(GetData(), GetSize()).Compare(CStringRefT<char>(text)); }

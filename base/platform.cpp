@@ -3,13 +3,28 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/auxv.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Without /proc: the path the kernel executed, made absolute.
+static ssize_t ExecutablePathFromAuxv(char* buffer, size_t size) {
+    const char* executed = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    if (!executed) return -1;
+    char* resolved = realpath(executed, nullptr);
+    if (!resolved) return -1;
+    size_t length = strlen(resolved);
+    size_t n = length < size ? length : size;
+    memcpy(buffer, resolved, n);
+    free(resolved);
+    return static_cast<ssize_t>(n);
+}
+
 int GetModuleFileName(HMODULE, char* buffer, int size) {
     if (!buffer || size <= 0) return -1;
     ssize_t n = readlink("/proc/self/exe", buffer, static_cast<size_t>(size));
+    if (n < 0) n = ExecutablePathFromAuxv(buffer, static_cast<size_t>(size));
     if (n < 0) return -1;
     if (n < size) buffer[n] = '\0';
     return static_cast<int>(n);
@@ -59,6 +74,8 @@ HANDLE CreateFileMapping(HANDLE file, void*, DWORD, DWORD, DWORD, const char*) {
 
 void* MapViewOfFile(HANDLE mapping, DWORD, DWORD, DWORD offsetLow, size_t) {
     if (!mapping || mapping == INVALID_HANDLE_VALUE || mapping->kind != 2) return nullptr;
+    // An offset past the end would name memory outside the mapping.
+    if (offsetLow > static_cast<uintptr_t>(mapping->extra)) return nullptr;
     return reinterpret_cast<char*>(mapping->value) + offsetLow;
 }
 

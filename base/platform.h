@@ -27,8 +27,9 @@ typedef clzHANDLE* HANDLE;
 
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 
-// Readlink of /proc/self/exe. Returns the bytes read (-1 on failure); a
-// terminator is added only when the result is shorter than `size`.
+// Readlink of /proc/self/exe (without /proc: the executed path, resolved).
+// Returns the bytes read (-1 on failure); a terminator is added only when
+// the result is shorter than `size`.
 int GetModuleFileName(HMODULE module, char* buffer, int size);
 
 HANDLE CreateFile(const char* path, DWORD access = 0, DWORD shareMode = 0, void* security = nullptr,
@@ -38,6 +39,8 @@ DWORD GetFileSize(HANDLE file, DWORD* high = nullptr);
 // address) when the file is empty or cannot be mapped.
 HANDLE CreateFileMapping(HANDLE file, void* security = nullptr, DWORD protect = 0, DWORD sizeHigh = 0,
                          DWORD sizeLow = 0, const char* name = nullptr);
+// The mapping's start + offsetLow; null for a bad handle or an offset past
+// the mapping's end.
 void* MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, size_t bytes = 0);
 BOOL UnmapViewOfFile(const void* address);
 BOOL CloseHandle(HANDLE handle);
@@ -56,7 +59,12 @@ struct _finddata_t {
 };
 #define _A_SUBDIR 0x10
 
+// Lists the directory part of `spec` (up to its last "/", else "./") for
+// names matching the rest with fnmatch. Returns a search handle, or -1 when
+// the directory cannot be opened, nothing matches, or the directory part
+// (299 bytes) or the pattern (99 bytes) is too long.
 long _findfirst(const char* spec, _finddata_t* data);
+// 0 with the next match in `data`, -1 when the directory is exhausted.
 int _findnext(long handle, _finddata_t* data);
 int _findclose(long handle);
 
