@@ -1,0 +1,88 @@
+// Native methods of com.brindell.tvx.ServiceStatusManager. They run in the
+// copy of the launcher that the helper class loads as its native library, so
+// they take the launcher's objects from the process block, never from this
+// copy's own globals.
+#include <jni.h>
+#include <stdint.h>
+
+#include "base/export.h"
+#include "base/text_convert.h"
+#include "instances/shm.h"
+#include "launch/jvm_launcher.h"
+
+namespace {
+
+// Cached global references to the arrays handed to Java.
+jobject jcmd_argv = nullptr;
+jobject jprm_argv = nullptr;
+
+CJvmLauncher* BlockLauncher() { return static_cast<CJvmLauncher*>(shm.GetSlot(kSlotLauncher)); }
+
+// A String array of `argv` built with `env`, for callers on a thread other
+// than the one that created the virtual machine: each entry's locale text
+// as UTF-16 units (low 16 bits of each wide character), null as "".
+jobjectArray StringArray(JNIEnv* env, int argc, char** argv) {
+    if (argc < 0 || !argv) argc = 0;
+    jclass stringClass = env->FindClass("java/lang/String");
+    jobjectArray array = stringClass ? env->NewObjectArray(argc, stringClass, nullptr) : nullptr;
+    for (int i = 0; array && i < argc; ++i) {
+        UcsString units(UnicodeString(argv[i] ? argv[i] : "").c_str());
+        jstring s = env->NewString(reinterpret_cast<const jchar*>(units.c_str()), units.GetSize());
+        if (!s) break;
+        env->SetObjectArrayElement(array, i, s);
+        env->DeleteLocalRef(s);
+    }
+    CJvmLauncher::CheckException(env, true);
+    if (stringClass) env->DeleteLocalRef(stringClass);
+    return array;
+}
+
+// Returns the array cached in `cache`, building it on first use from the
+// argument list through the first copy's launcher. Null when no launcher is
+// published in the process block.
+jobjectArray CachedArguments(JNIEnv* env, jobject& cache, int argc, char** argv) {
+    jobject cached = __atomic_load_n(&cache, __ATOMIC_ACQUIRE);
+    if (cached) return static_cast<jobjectArray>(cached);
+    CJvmLauncher* launcher = BlockLauncher();
+    if (!launcher) return nullptr;
+
+    // The launcher builds arrays with its creating thread's environment;
+    // any other thread builds with its own.
+    jobjectArray local = env == launcher->GetEnv() ? launcher->ArgumentToArray(argc, argv, 0, nullptr, 0, nullptr)
+                                                   : StringArray(env, argc, argv);
+    if (!local) return nullptr;
+    jobject global = env->NewGlobalRef(local);
+    env->DeleteLocalRef(local);
+    if (!global) return nullptr;
+    // Two threads may race on the first call: the first one stored wins, so
+    // every call returns the same array object.
+    jobject expected = nullptr;
+    if (!__atomic_compare_exchange_n(&cache, &expected, global, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+        env->DeleteGlobalRef(global);
+        global = expected;
+    }
+    return static_cast<jobjectArray>(global);
+}
+
+}  // namespace
+
+TVX_EXPORT void JNICALL Java_com_brindell_tvx_ServiceStatusManager_nativeSetServiceStatus(JNIEnv*, jclass, jint) {}
+
+TVX_EXPORT void JNICALL Java_com_brindell_tvx_ServiceStatusManager_nativeSetServiceStatusHandler(JNIEnv* env, jclass,
+                                                                                                jobject handler) {
+    jobject previous = static_cast<jobject>(shm.GetSlot(kSlotServiceHandler));
+    shm.SetSlot(kSlotServiceHandler, nullptr);
+    if (previous) env->DeleteGlobalRef(previous);
+    if (handler) shm.SetSlot(kSlotServiceHandler, env->NewGlobalRef(handler));
+}
+
+TVX_EXPORT jobjectArray JNICALL Java_com_brindell_tvx_ServiceStatusManager_getCommandLineArguments(JNIEnv* env,
+                                                                                                  jclass) {
+    int argc = static_cast<int>(reinterpret_cast<intptr_t>(shm.GetSlot(kSlotServiceArgc)));
+    char** argv = static_cast<char**>(shm.GetSlot(kSlotServiceArgv));
+    return CachedArguments(env, jcmd_argv, argc, argv);
+}
+
+TVX_EXPORT jobjectArray JNICALL Java_com_brindell_tvx_ServiceStatusManager_getStartupParameters(JNIEnv* env, jclass) {
+    return CachedArguments(env, jprm_argv, 0, nullptr);
+}
