@@ -1,12 +1,159 @@
-// PLACEHOLDER until the service work lands: only "-test" runs the application.
+// The service command line: install, uninstall, help, a test run, or the
+// application run as a service (detached or in the foreground).
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <strings.h>
+#include <unistd.h>
 
+#include "base/command_line.h"
+#include "instances/shm.h"
+#include "launch/jvm_launcher.h"
 #include "launch/launch_driver.h"
+#include "launch/messages.h"
+#include "redirect/std_redir.h"
 #include "service/service.h"
+#include "settings/settings_loader.h"
+
+namespace {
+
+const char kServiceOptions[] =
+    "|-install:|install:|inst:|-uninstall|uninstall|uninst|-no-daemon|no-daemon|-test|test|interactive|interact|"
+    "inter|-help|help|h|?";
+
+const char kPathsTooLong[] =
+    "ERROR: The executable's path must be shorter than 300 bytes and its file name shorter than 100 bytes to run "
+    "or install it as a service.";
+
+enum Command { kRunDaemon, kInstall, kUninstall, kNoDaemon, kTest, kIgnored, kHelp };
+
+struct OptionCommand {
+    const char* name;
+    Command command;
+};
+
+const OptionCommand kCommands[] = {
+    {"-install", kInstall},    {"install", kInstall},   {"inst", kInstall},        {"-uninstall", kUninstall},
+    {"uninstall", kUninstall}, {"uninst", kUninstall},  {"-no-daemon", kNoDaemon}, {"no-daemon", kNoDaemon},
+    {"-test", kTest},          {"test", kTest},         {"interactive", kIgnored}, {"interact", kIgnored},
+    {"inter", kIgnored},       {"-help", kHelp},        {"help", kHelp},           {"h", kHelp},
+    {"?", kHelp},
+};
+
+Command CommandOf(const char* name) {
+    for (const OptionCommand& entry : kCommands) {
+        if (strcmp(entry.name, name) == 0) return entry.command;
+    }
+    return kIgnored;
+}
+
+// Prints the result text and two newlines, with the service name as the
+// text's one "%s". A text that holds any other conversion (a "message"
+// override) is printed as it stands, never used as a format.
+void PrintServiceText(MyCString text) {
+    text += "\n\n";
+    if (IsSafeFormat(text, 1))
+        printf(text.c_str(), prog);
+    else
+        fputs(text, stdout);
+    fflush(stdout);
+}
+
+// The result text of an install or uninstall: the success message, or the
+// failure message followed by the reason's message.
+MyCString ResultText(int result, unsigned success, unsigned failure) {
+    if (result == kServiceOk) return RSTR(success);
+    MyCString text = RSTR(failure);
+    text += RSTR(static_cast<unsigned>(result));
+    return text;
+}
+
+}  // namespace
 
 int RunService(int argc, char** argv) {
-    for (int i = 0; i < argc; ++i) {
-        if (strcmp(argv[i], "-test") == 0) return RunJavaMain(argc - i - 1, argv + i + 1, nullptr, 0, nullptr);
+    bool pathsReady = PreparePaths();
+
+    CGetOption options(argc, argv, kServiceOptions, true);
+    Command command = kRunDaemon;
+    const char* name = nullptr;
+    const char* value = nullptr;
+    int index = 0;
+    int code;
+    while ((code = options.EnumOpts(name, value, index)) != 0) {
+        if (code == -2 || !name) continue;  // unknown options and plain arguments
+        Command found = CommandOf(name);
+        if (found == kIgnored) continue;
+        command = found;
+        break;
     }
-    return RunJavaMain(argc, argv, nullptr, 0, nullptr);
+
+    switch (command) {
+        case kTest:
+            return RunJavaMain(argc - index, argv + index, nullptr, 0, nullptr);
+        case kHelp:
+            PrintServiceText(RSTR(1024));
+            return 0;
+        case kInstall:
+        case kUninstall: {
+            int result;
+            if (!pathsReady) {
+                ReportMessage(kPathsTooLong);
+                result = kServiceRefused;
+            } else if (command == kInstall) {
+                bool autoStart = value && strcasecmp(value, "auto") == 0;
+                result = InstallService(autoStart, ArgvToCmdline(argc, argv, index));
+            } else {
+                result = UninstallService();
+            }
+            PrintServiceText(command == kInstall ? ResultText(result, 273, 274) : ResultText(result, 275, 276));
+            return result;
+        }
+        case kNoDaemon:
+        case kRunDaemon:
+        case kIgnored:
+            break;
+    }
+
+    bool daemonize = command != kNoDaemon;
+    if (!daemonize) {
+        argc -= index;
+        argv += index;
+    }
+    if (!pathsReady) {
+        ReportMessage(kPathsTooLong);
+        return 1;
+    }
+    printf("Service ... ");
+    fflush(stdout);
+    shm.SetSlot(kSlotServiceArgc, reinterpret_cast<void*>(static_cast<intptr_t>(argc)));
+    shm.SetSlot(kSlotServiceArgv, argv);
+    return TheServiceMainLinux(static_cast<unsigned>(argc), argv, daemonize);
+}
+
+int TheServiceMainLinux(unsigned, char**, bool daemonize) {
+    if (!TestLock(false)) {
+        puts("ERROR: Acquire lock failed.");
+        fflush(stdout);
+        exit(1);
+    }
+    if (daemonize && daemon(1, 1) != 0) {
+        perror("ERROR: Cannot detach the service");
+        exit(1);
+    }
+    MyCString out = pldr ? pldr->GetStdout() : MyCString();
+    if (out.IsEmpty()) stdredir.RedirectStdout("/dev/null");
+    if (!AcquireLock()) exit(2);
+    WritePidFile();
+
+    int argc = static_cast<int>(reinterpret_cast<intptr_t>(shm.GetSlot(kSlotServiceArgc)));
+    char** argv = static_cast<char**>(shm.GetSlot(kSlotServiceArgv));
+    int result = RunJavaMain(argc, argv, SetIsServiceFlag, 0, nullptr);
+
+    if (plchr) plchr->Close();
+    RemovePidFile();
+    ReleaseLock();
+    StopServiceHandler();
+    // A launch failure must not look like a service that ended well.
+    return result;
 }

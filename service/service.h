@@ -3,6 +3,94 @@
 #ifndef TVX_SERVICE_SERVICE_H
 #define TVX_SERVICE_SERVICE_H
 
+#include "base/my_string.h"
+
+// Buffer sizes of the service's names and files.
+constexpr int kServicePathSize = 300;     // execpath, pidfile, lockfile, init directories
+constexpr int kServiceNameSize = 100;     // prog
+constexpr int kServiceScriptSize = 10240; // a formatted unit, job or init script
+
+// Result codes of installation and removal (message ids).
+enum {
+    kServiceOk = 0,
+    kServiceAccessDenied = 277,
+    kServiceExists = 280,
+    kServiceRefused = 281,
+    kServiceMissing = 282,
+};
+
 int RunService(int argc, char** argv);
+
+// --- Paths and locks ---------------------------------------------------------
+
+extern char execpath[kServicePathSize];  // full path of the executable
+extern char prog[kServiceNameSize];      // its file name: the service name
+extern char pidfile[kServicePathSize];   // "/var/run/<prog>.pid"
+extern char lockfile[kServicePathSize];  // "/var/lock/subsys/<prog>" or "/var/lock/<prog>"
+extern int fdlock;                       // descriptor holding the service lock, -1 when none
+
+// Fills the paths above. False when the executable's path or name does not
+// fit its buffer; the values are then empty.
+bool PreparePaths();
+// True when the service lock is free; with `remove` the free lock file is deleted.
+bool TestLock(bool remove);
+// True when this process now holds the service lock.
+bool AcquireLock();
+// Deletes the lock file and drops the lock; a second call does nothing.
+void ReleaseLock();
+// Writes "<pid>\n" into pidfile; false when it cannot be written.
+bool WritePidFile();
+void RemovePidFile();
+
+// --- Running as a service -------------------------------------------------------
+
+// Runs the application under the lock and pid file, detached when `daemonize`.
+// The arguments come from process-block slots 11 and 12; the first two
+// parameters are not used. Returns the launch result.
+int TheServiceMainLinux(unsigned argc, char** argv, bool daemonize);
+// Start callback of the service run: flags the Java side and installs the
+// stop handling for SIGTERM.
+void SetIsServiceFlag();
+// The stop steps for signal `sig`: the application's onStop, pid file and
+// lock released, then the previous SIGTERM disposition. Runs on the service's
+// stop thread (the signal handler itself only forwards the signal there).
+void ServiceHandler(int sig);
+// Puts the previous SIGTERM disposition back and ends the stop thread.
+void StopServiceHandler();
+
+// SIGTERM disposition found when the service handler was installed.
+extern void (*fnPrevServiceTerm)(int);
+
+// --- Installation ----------------------------------------------------------------
+
+extern char systemdp[kServicePathSize];
+extern char upstartp[kServicePathSize];
+
+int InstallService(bool autoStart, const MyCString& args);
+int UninstallService();
+bool IsSystemD();
+bool IsUpStart();
+int InstallServiceSystemD(bool autoStart, const MyCString& args);
+int InstallServiceUpStart(bool autoStart, const MyCString& args);
+int InstallServiceSysV(bool autoStart, const MyCString& args);
+int UninstallServiceSystemD();
+int UninstallServiceUpStart();
+int UninstallServiceSysV();
+
+typedef char ServiceScript[kServiceScriptSize];
+
+// Format the unit, job or init script; return the text's length, or -1 (and
+// an empty buffer) when it does not fit.
+int BuildScriptSystemD(ServiceScript& buffer, const char* name, const char* path, const char* args);
+int BuildScriptUpStart(ServiceScript& buffer, const char* name, const char* runlevels, const char* path,
+                       const char* args);
+int BuildScriptSysV(ServiceScript& buffer, const char* name, const char* path, const char* runlevels,
+                    int priority, const char* args);
+
+// Checks of what is written into init files and shell commands. Each returns
+// null when the text is acceptable, else a sentence saying what is wrong.
+const char* CheckServiceName(const char* name);
+const char* CheckServicePath(const char* path);
+const char* CheckServiceArguments(const char* args);
 
 #endif  // TVX_SERVICE_SERVICE_H

@@ -1,0 +1,121 @@
+// The service's paths, its lock file (a lockf record lock) and its pid file.
+#include <fcntl.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "base/platform.h"
+#include "service/service.h"
+
+char execpath[kServicePathSize];
+char prog[kServiceNameSize];
+char pidfile[kServicePathSize];
+char lockfile[kServicePathSize];
+int fdlock = -1;
+
+namespace {
+
+// The stop thread and the main thread may both release the lock.
+pthread_mutex_t lockMutex = PTHREAD_MUTEX_INITIALIZER;
+
+const int kLockFlags = O_WRONLY | O_CREAT | O_DSYNC | O_CLOEXEC;
+
+void ClearPaths() {
+    execpath[0] = prog[0] = pidfile[0] = lockfile[0] = '\0';
+}
+
+// snprintf that reports whether the whole text fit.
+template <int N>
+bool FormatPath(char (&buffer)[N], const char* format, const char* value) {
+    int n = snprintf(buffer, N, format, value);
+    return n >= 0 && n < N;
+}
+
+}  // namespace
+
+bool PreparePaths() {
+    ClearPaths();
+    int n = GetModuleFileName(nullptr, execpath, kServicePathSize);
+    if (n <= 0 || n >= kServicePathSize) {
+        ClearPaths();
+        return false;
+    }
+    const char* slash = strrchr(execpath, '/');
+    if (!slash) return true;
+    const char* name = slash + 1;
+    if (strlen(name) >= static_cast<size_t>(kServiceNameSize)) {
+        ClearPaths();
+        return false;
+    }
+    strcpy(prog, name);
+    const char* lockFormat = access("/var/lock/subsys/", R_OK) == 0 ? "/var/lock/subsys/%s" : "/var/lock/%s";
+    if (!FormatPath(pidfile, "/var/run/%s.pid", prog) || !FormatPath(lockfile, lockFormat, prog)) {
+        ClearPaths();
+        return false;
+    }
+    return true;
+}
+
+bool TestLock(bool remove) {
+    // Closing a descriptor drops every lockf lock of this process on the
+    // file: never test while holding the lock.
+    if (fdlock >= 0 || !lockfile[0]) return false;
+    int fd = open(lockfile, kLockFlags, 0666);
+    if (fd < 0) return false;
+    bool free = lockf(fd, F_TEST, 0) == 0;
+    close(fd);
+    if (free && remove) unlink(lockfile);
+    return free;
+}
+
+bool AcquireLock() {
+    pthread_mutex_lock(&lockMutex);
+    bool held = fdlock >= 0;
+    if (!held && lockfile[0]) {
+        int fd = open(lockfile, kLockFlags, 0666);
+        if (fd >= 0 && lockf(fd, F_TLOCK, 0) == 0) {
+            // A holder that just released may have deleted the file after we
+            // opened it: the lock only counts on the file the path names now.
+            struct stat opened, named;
+            held = fstat(fd, &opened) == 0 && stat(lockfile, &named) == 0 && opened.st_dev == named.st_dev &&
+                   opened.st_ino == named.st_ino;
+        }
+        if (held) {
+            fdlock = fd;
+        } else if (fd >= 0) {
+            close(fd);
+        }
+    }
+    pthread_mutex_unlock(&lockMutex);
+    return held;
+}
+
+void ReleaseLock() {
+    pthread_mutex_lock(&lockMutex);
+    if (fdlock >= 0) {
+        // The file goes first, while the lock is still held, so that nobody
+        // can lock it between our unlock and its deletion.
+        unlink(lockfile);
+        lockf(fdlock, F_ULOCK, 0);
+        close(fdlock);
+        fdlock = -1;
+    }
+    pthread_mutex_unlock(&lockMutex);
+}
+
+bool WritePidFile() {
+    if (!pidfile[0]) return false;
+    int fd = open(pidfile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) return false;
+    char text[32];
+    int n = snprintf(text, sizeof text, "%d\n", static_cast<int>(getpid()));
+    bool ok = write(fd, text, static_cast<size_t>(n)) == n;
+    close(fd);
+    return ok;
+}
+
+void RemovePidFile() {
+    if (pidfile[0]) unlink(pidfile);
+}

@@ -1,0 +1,169 @@
+// The systemd unit, Upstart job and SysV init script that register the
+// launcher as a service, and the checks of what goes into them.
+#include <stdio.h>
+#include <string.h>
+
+#include "base/command_line.h"
+#include "service/service.h"
+
+namespace {
+
+// Unit and job end without a final newline; the init script ends with one.
+const char kSystemDTemplate[] =
+    "[Unit]\n"
+    "Description=%s service\n"
+    "After=network.target local-fs.target remote-fs.target\n"
+    "\n"
+    "[Service]\n"
+    "ExecStart=%s --no-daemon %s\n"
+    "SuccessExitStatus=143\n"
+    "\n"
+    "[Install]\n"
+    "WantedBy=multi-user.target";
+
+const char kUpStartTemplate[] =
+    "description \"%s service\"\n"
+    "\n"
+    "start on runlevel [%s]\n"
+    "stop on runlevel [!2345]\n"
+    "\n"
+    "exec %s --no-daemon %s";
+
+const char kSysVTemplate[] =
+    "#!/bin/bash\n"
+    "#\n"
+    "# chkconfig: %s %d %d\n"
+    "# description: %s service\n"
+    "#\n"
+    "\n"
+    "# Library\n"
+    "if [ -f /etc/init.d/functions ]; then\n"
+    "\t. /etc/init.d/functions\n"
+    "elif [ -f /etc/rc.d/init.d/functions ]; then\n"
+    "\t. /etc/rc.d/init.d/functions\n"
+    "fi\n"
+    "\n"
+    "# Path\n"
+    "prog=%s\n"
+    "execbase=%s\n"
+    "execpath=\"${execbase} %s\"\n"
+    "pidfile=/var/run/${prog}.pid\n"
+    "lockfile=/var/lock/subsys/${prog}\n"
+    "\n"
+    "RETVAL=0\n"
+    "\n"
+    "# Service\n"
+    "start() {\n"
+    "\techo -n $\"Starting $prog: \"\n"
+    "\tdaemon $execpath\n"
+    "\tRETVAL=$?\n"
+    "\techo\n"
+    "\t[ $RETVAL = 0  ] && touch ${lockfile}\n"
+    "\treturn $RETVAL\n"
+    "}\n"
+    "\n"
+    "stop() {\n"
+    "\techo -n $\"Stopping $prog: \"\n"
+    "\tkillproc $execbase\n"
+    "\tRETVAL=$?\n"
+    "\techo\n"
+    "\t[ $RETVAL = 0 ] && rm -f ${lockfile} ${pidfile}\n"
+    "}\n"
+    "\n"
+    "# Call\n"
+    "case \"$1\" in\n"
+    "  start)\n"
+    "\tstart\n"
+    "\t;;\n"
+    "  stop)\n"
+    "\tstop\n"
+    "\t;;\n"
+    "  status)\n"
+    "\tstatus $execbase\n"
+    "\tRETVAL=$?\n"
+    "\t;;\n"
+    "  restart)\n"
+    "\tstop\n"
+    "\tstart\n"
+    "\t;;\n"
+    "  *)\n"
+    "\techo $\"Usage: $prog {start|stop|restart|status}\"\n"
+    "\tRETVAL=2\n"
+    "esac\n"
+    "\n"
+    "exit $RETVAL\n";
+
+// Length of the formatted text, or -1 with an emptied buffer when it was cut.
+int Finish(ServiceScript& buffer, int written) {
+    if (written < 0 || written >= kServiceScriptSize) {
+        buffer[0] = '\0';
+        return -1;
+    }
+    return written;
+}
+
+const char* Text(const char* s) { return s ? s : ""; }
+
+// Name and path stand unquoted in the init script, inside double quotes in
+// the commands, and on unit and job lines; only plain characters are let in.
+bool IsPlainNameByte(unsigned char c) {
+    if (c >= 0x80) return true;  // bytes of non-ASCII names
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    return c != '\0' && strchr("._-+,:=@", c) != nullptr;
+}
+
+// Arguments are quoted by ArgvToCmdline where needed, but the job line is run
+// by a shell, systemd expands "$" and "%", and the init script splits them
+// unquoted: characters that a shell or systemd would act on are refused.
+bool IsArgumentByte(unsigned char c) {
+    if (c < 0x20 || c == 0x7f) return false;
+    return strchr("$`%;&|<>()'*?[]{}~#!", c) == nullptr;
+}
+
+}  // namespace
+
+int BuildScriptSystemD(ServiceScript& buffer, const char* name, const char* path, const char* args) {
+    return Finish(buffer, snprintf(buffer, sizeof buffer, kSystemDTemplate, Text(name), Text(path), Text(args)));
+}
+
+int BuildScriptUpStart(ServiceScript& buffer, const char* name, const char* runlevels, const char* path,
+                       const char* args) {
+    return Finish(buffer, snprintf(buffer, sizeof buffer, kUpStartTemplate, Text(name), Text(runlevels),
+                                   Text(path), Text(args)));
+}
+
+int BuildScriptSysV(ServiceScript& buffer, const char* name, const char* path, const char* runlevels,
+                    int priority, const char* args) {
+    MyCString escaped = EscapeCmdLine(MyCString(Text(args)));
+    return Finish(buffer, snprintf(buffer, sizeof buffer, kSysVTemplate, Text(runlevels), priority,
+                                   100 - priority, Text(name), Text(name), Text(path), escaped.c_str()));
+}
+
+const char* CheckServiceName(const char* name) {
+    if (!name || !*name) return "The service name is empty.";
+    if (*name == '-') return "The service name must not begin with \"-\".";
+    for (const char* p = name; *p; ++p) {
+        if (!IsPlainNameByte(static_cast<unsigned char>(*p)))
+            return "The service name may hold only letters, digits and the characters . _ - + , : = @.";
+    }
+    return nullptr;
+}
+
+const char* CheckServicePath(const char* path) {
+    if (!path || *path != '/') return "The executable's path is not a full path.";
+    for (const char* p = path; *p; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c != '/' && !IsPlainNameByte(c))
+            return "The executable's path may hold only letters, digits and the characters / . _ - + , : = @.";
+    }
+    return nullptr;
+}
+
+const char* CheckServiceArguments(const char* args) {
+    for (const char* p = Text(args); *p; ++p) {
+        if (!IsArgumentByte(static_cast<unsigned char>(*p)))
+            return "The service arguments must not hold control characters or any of $ ` % ; & | < > ( ) ' * ? [ ] "
+                   "{ } ~ # !.";
+    }
+    return nullptr;
+}

@@ -1,0 +1,185 @@
+// Stop handling of the service run. Calling into the Java virtual machine is
+// not allowed in a signal handler, so the SIGTERM handler only writes the
+// signal's record into a pipe; a dedicated thread reads it and performs the
+// stop steps: the application's onStop, pid file and lock released, then the
+// disposition that was in force before (the virtual machine's, which shuts
+// the runtime down and ends the process with status 143).
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <jni.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "instances/shm.h"
+#include "launch/jvm_launcher.h"
+#include "service/service.h"
+
+void (*fnPrevServiceTerm)(int) = SIG_DFL;
+
+namespace {
+
+struct sigaction prevTermAction;  // the full previous disposition (flags included)
+JavaVM* serviceVm;                // captured while the launcher is alive
+int stopPipe[2] = {-1, -1};
+pthread_t stopThread;
+bool stopThreadRunning;
+
+// Dispositions -1 to 4 are special values (error, default, ignore, ...), not functions.
+bool IsHandlerFunction(void (*fn)(int)) {
+    intptr_t v = reinterpret_cast<intptr_t>(fn);
+    return v < -1 || v > 4;
+}
+
+void CallPreviousHandler(int sig, siginfo_t* info) {
+    if (!IsHandlerFunction(fnPrevServiceTerm)) return;
+    if (prevTermAction.sa_flags & SA_SIGINFO)
+        prevTermAction.sa_sigaction(sig, info, nullptr);
+    else
+        fnPrevServiceTerm(sig);
+}
+
+// Calls onStop "()Z" of the handler registered in process-block slot 10.
+void CallStopHandler(JNIEnv* env) {
+    jobject handler = static_cast<jobject>(shm.GetSlot(kSlotServiceHandler));
+    if (!handler) return;
+    jclass cls = env->GetObjectClass(handler);
+    if (cls) {
+        jmethodID onStop = env->GetMethodID(cls, "onStop", "()Z");
+        if (onStop) env->CallBooleanMethod(handler, onStop);
+        env->DeleteLocalRef(cls);
+    }
+    CJvmLauncher::CheckException(env, true);
+}
+
+void RunStopSteps(int sig, siginfo_t* info) {
+    JNIEnv* env = nullptr;
+    JavaVMAttachArgs attach = {JNI_VERSION_1_2, const_cast<char*>("Service stop"), nullptr};
+    bool attached =
+        serviceVm && serviceVm->AttachCurrentThread(reinterpret_cast<void**>(&env), &attach) == JNI_OK && env;
+    if (attached) CallStopHandler(env);
+    // The pid file goes while the lock is still held: once released, a new
+    // instance may already have written its own.
+    RemovePidFile();
+    ReleaseLock();
+    if (attached) serviceVm->DetachCurrentThread();
+    CallPreviousHandler(sig, info);
+}
+
+// The only code that runs in signal context: one atomic pipe write.
+void ForwardServiceSignal(int sig, siginfo_t* info, void*) {
+    int savedErrno = errno;
+    siginfo_t record;
+    if (info) {
+        record = *info;
+    } else {
+        memset(&record, 0, sizeof record);
+        record.si_signo = sig;
+    }
+    ssize_t ignored = write(stopPipe[1], &record, sizeof record);
+    (void)ignored;
+    errno = savedErrno;
+}
+
+// Reads signal records until a record with signal number 0 asks it to end.
+void* StopThreadMain(void*) {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    for (;;) {
+        siginfo_t record;
+        ssize_t n = read(stopPipe[0], &record, sizeof record);
+        if (n < 0 && errno == EINTR) continue;
+        if (n != static_cast<ssize_t>(sizeof record) || record.si_signo == 0) break;
+        RunStopSteps(record.si_signo, &record);
+    }
+    return nullptr;
+}
+
+// The previous handler may live in the runtime library, which the launcher
+// unloads when the virtual machine ends; the stop thread may still call it
+// then, so that library is kept mapped.
+void PinHandlerLibrary(void (*fn)(int)) {
+    Dl_info where;
+    if (!IsHandlerFunction(fn) || !dladdr(reinterpret_cast<void*>(fn), &where) || !where.dli_fname) return;
+    dlopen(where.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
+void ClosePipe() {
+    for (int& fd : stopPipe) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+}
+
+bool StartStopThread() {
+    if (stopThreadRunning) return true;
+    if (pipe2(stopPipe, O_CLOEXEC) != 0) return false;
+    // The handler must never block on a full pipe.
+    fcntl(stopPipe[1], F_SETFL, fcntl(stopPipe[1], F_GETFL) | O_NONBLOCK);
+    if (pthread_create(&stopThread, nullptr, StopThreadMain, nullptr) != 0) {
+        ClosePipe();
+        return false;
+    }
+    stopThreadRunning = true;
+    return true;
+}
+
+void InstallServiceHandler() {
+    if (!StartStopThread()) {
+        fprintf(stderr, "The service's stop handler could not be started: %s\n", strerror(errno));
+        return;
+    }
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_sigaction = ForwardServiceSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, &prevTermAction);
+    fnPrevServiceTerm = prevTermAction.sa_handler;
+    PinHandlerLibrary(fnPrevServiceTerm);
+}
+
+}  // namespace
+
+void SetIsServiceFlag() {
+    CJvmLauncher* launcher = plchr;
+    JNIEnv* env = launcher ? launcher->GetEnv() : nullptr;
+    if (env) {
+        serviceVm = launcher->GetJavaVM();
+        jclass cls = env->FindClass("com/brindell/tvx/ServiceStatusManager");
+        if (cls) {
+            jfieldID flag = env->GetStaticFieldID(cls, "isRunAsService", "Z");
+            if (flag) env->SetStaticBooleanField(cls, flag, JNI_TRUE);
+            env->DeleteLocalRef(cls);
+        }
+        // A missing helper class is no error: the service then runs without it.
+        CJvmLauncher::CheckException(env, false);
+    }
+    InstallServiceHandler();
+}
+
+void ServiceHandler(int sig) {
+    siginfo_t record;
+    memset(&record, 0, sizeof record);
+    record.si_signo = sig;
+    RunStopSteps(sig, &record);
+}
+
+void StopServiceHandler() {
+    if (!stopThreadRunning) return;
+    sigaction(SIGTERM, &prevTermAction, nullptr);
+    siginfo_t quit;
+    memset(&quit, 0, sizeof quit);
+    // Blocking write: the quit record must arrive even behind queued signals.
+    fcntl(stopPipe[1], F_SETFL, fcntl(stopPipe[1], F_GETFL) & ~O_NONBLOCK);
+    ssize_t ignored = write(stopPipe[1], &quit, sizeof quit);
+    (void)ignored;
+    pthread_join(stopThread, nullptr);
+    stopThreadRunning = false;
+    ClosePipe();
+}
