@@ -1,6 +1,261 @@
-// PLACEHOLDER until the launch work lands.
+// Loading libjvm, creating the virtual machine and the JNI steps of a launch.
 #include "launch/jvm_launcher.h"
+
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "base/command_line.h"
+#include "base/text_convert.h"
+
 CJvmLauncher* plchr = nullptr;
+
+namespace {
+
+typedef jint(JNICALL* CreateJavaVMFn)(JavaVM**, void**, void*);
+
+// A Java string holding `text` (process-locale multibyte) as UTF-16 units,
+// each wide character cut to its low 16 bits.
+jstring NewLocaleString(JNIEnv* env, const char* text) {
+    UnicodeString wide(text ? text : "");
+    UcsString units(wide.c_str());
+    return env->NewString(reinterpret_cast<const jchar*>(units.c_str()), units.GetSize());
+}
+
+}  // namespace
+
 CJvmLauncher::CJvmLauncher() : m_library(nullptr), m_jvm(nullptr), m_env(nullptr) {}
+
 CJvmLauncher::~CJvmLauncher() {}
-void CJvmLauncher::Close() {}
+
+void CJvmLauncher::AddOption(const char* option) {
+    if (!option) option = "";
+    m_optionOffsets.Append(m_optionText.GetSize());
+    m_optionText.Append(option, static_cast<int>(strlen(option)) + 1);
+}
+
+int CJvmLauncher::LoadJvmDll(const char* path) {
+    m_library = LoadLibrary(path);
+    if (!m_library) {
+        DisplayLoadfailReason(path);
+        return 2;
+    }
+    return 0;
+}
+
+int CJvmLauncher::LaunchJVM(const char* path) {
+    if (!m_library) {
+        int result = LoadJvmDll(path);
+        if (!m_library) return result;
+    }
+    CreateJavaVMFn create = reinterpret_cast<CreateJavaVMFn>(GetProcAddress(m_library, "JNI_CreateJavaVM"));
+    if (!create) create = reinterpret_cast<CreateJavaVMFn>(GetProcAddress(m_library, "JNI_CreateJavaVM_Impl"));
+    if (!create) return 2;
+
+    int count = m_optionOffsets.GetSize();
+    JavaVMOption* options = static_cast<JavaVMOption*>(calloc(count > 0 ? count : 1, sizeof(JavaVMOption)));
+    for (int i = 0; i < count; ++i) options[i].optionString = m_optionText.Data() + m_optionOffsets[i];
+
+    JavaVMInitArgs args;
+    memset(&args, 0, sizeof args);
+    args.version = JNI_VERSION_1_2;
+    args.nOptions = count;
+    args.options = options;
+    args.ignoreUnrecognized = JNI_TRUE;
+
+    jint created = create(&m_jvm, reinterpret_cast<void**>(&m_env), &args);
+
+    m_optionOffsets.Release();
+    m_optionText.Release();
+    free(options);
+
+    if (created != 0) {
+        m_jvm = nullptr;
+        return 4;
+    }
+    return 0;
+}
+
+bool CJvmLauncher::GetVmVersion(MyCString& version) {
+    JNIEnv* env = m_env;
+    if (!env) return false;
+    jclass system = env->FindClass("java/lang/System");
+    jmethodID getProperty =
+        system ? env->GetStaticMethodID(system, "getProperty", "(Ljava/lang/String;)Ljava/lang/String;") : nullptr;
+    if (!getProperty) {
+        CheckException(env, false);
+        if (system) env->DeleteLocalRef(system);
+        return false;
+    }
+    jstring name = env->NewStringUTF("java.version");
+    jstring value = static_cast<jstring>(env->CallStaticObjectMethod(system, getProperty, name));
+    if (value) {
+        const jchar* chars = env->GetStringChars(value, nullptr);
+        if (chars) {
+            UnicodeString wide(reinterpret_cast<const unsigned short*>(chars), env->GetStringLength(value));
+            version.Empty();
+            AppendWideAsLocale(version, wide.c_str());
+            env->ReleaseStringChars(value, chars);
+        }
+    }
+    CheckException(env, false);
+    if (value) env->DeleteLocalRef(value);
+    if (name) env->DeleteLocalRef(name);
+    env->DeleteLocalRef(system);
+    return true;
+}
+
+jclass CJvmLauncher::FindClass(const char* name) {
+    if (!m_env) return nullptr;
+    MyCString slashed(name ? name : "");
+    char* p = slashed.GetBuffer();
+    for (int i = 0; i < slashed.GetSize(); ++i)
+        if (p[i] == '.') p[i] = '/';
+    jclass cls = m_env->FindClass(slashed);
+    if (!cls) CheckException(m_env, true);
+    return cls;
+}
+
+int CJvmLauncher::InvokeMainClass(const char* mainClass, MyCStringArray& argvSettings, int argc1, char** argv1,
+                                  int argc2, char** argv2) {
+    jclass cls = FindClass(mainClass);
+    if (!cls) return 7;
+    jmethodID mainMethod = m_env->GetStaticMethodID(cls, "main", "([Ljava/lang/String;)V");
+    if (!mainMethod) {
+        CheckException(m_env, true);
+        m_env->DeleteLocalRef(cls);
+        return 8;
+    }
+
+    // The words are split in place inside one private copy of the settings
+    // values, which outlives the word list.
+    CBufferT<char> pool(argvSettings.Pool().GetData(), argvSettings.Pool().GetSize());
+    CBufferT<char*> words;
+    for (int i = 0; i < argvSettings.GetCount(); ++i) CmdlineToArgv(words, pool.Data() + argvSettings.GetData()[i]);
+
+    jobjectArray args = ArgumentToArray(words.GetSize(), words.Data(), argc1, argv1, argc2, argv2);
+    if (args) {
+        m_env->CallStaticVoidMethod(cls, mainMethod, args);
+        CheckException(m_env, true);
+        m_env->DeleteLocalRef(args);
+    }
+    m_env->DeleteLocalRef(cls);
+    return 0;
+}
+
+jobjectArray CJvmLauncher::ArgumentToArray(int argc1, char** argv1, int argc2, char** argv2, int argc3,
+                                           char** argv3) {
+    JNIEnv* env = m_env;
+    if (!env) return nullptr;
+    if (argc1 < 0 || !argv1) argc1 = 0;
+    if (argc2 < 0 || !argv2) argc2 = 0;
+    if (argc3 < 0 || !argv3) argc3 = 0;
+    jclass stringClass = env->FindClass("java/lang/String");
+    if (!stringClass) {
+        CheckException(env, true);
+        return nullptr;
+    }
+    jobjectArray array = env->NewObjectArray(argc1 + argc2 + argc3, stringClass, nullptr);
+    if (!array) {
+        CheckException(env, true);
+        env->DeleteLocalRef(stringClass);
+        return nullptr;
+    }
+    const int counts[3] = {argc1, argc2, argc3};
+    char** const lists[3] = {argv1, argv2, argv3};
+    int index = 0;
+    for (int l = 0; l < 3; ++l) {
+        for (int i = 0; i < counts[l]; ++i) {
+            jstring s = NewLocaleString(env, lists[l][i]);
+            if (s) {
+                env->SetObjectArrayElement(array, index, s);
+                env->DeleteLocalRef(s);
+            }
+            ++index;
+        }
+    }
+    CheckException(env, true);
+    env->DeleteLocalRef(stringClass);
+    return array;
+}
+
+void CJvmLauncher::setCurrentContextLoader(jobject loader, JNIEnv* env) {
+    if (!env) env = m_env;
+    if (!env) return;
+    jclass threadClass = env->FindClass("java/lang/Thread");
+    if (!threadClass) {
+        CheckException(env, false);
+        return;
+    }
+    jmethodID currentThread = env->GetStaticMethodID(threadClass, "currentThread", "()Ljava/lang/Thread;");
+    jmethodID setLoader =
+        currentThread ? env->GetMethodID(threadClass, "setContextClassLoader", "(Ljava/lang/ClassLoader;)V") : nullptr;
+    jobject thread = setLoader ? env->CallStaticObjectMethod(threadClass, currentThread) : nullptr;
+    if (!thread) {
+        CheckException(env, true);
+        env->DeleteLocalRef(threadClass);
+        return;
+    }
+    env->CallVoidMethod(thread, setLoader, loader);
+    CheckException(env, true);
+    env->DeleteLocalRef(thread);
+    env->DeleteLocalRef(threadClass);
+}
+
+bool CJvmLauncher::CheckException(JNIEnv* env, bool describe) {
+    if (!env) return false;
+    jthrowable pending = env->ExceptionOccurred();
+    if (!pending) return false;
+    if (describe) env->ExceptionDescribe();
+    env->ExceptionClear();
+    env->DeleteLocalRef(pending);
+    return true;
+}
+
+void CJvmLauncher::Close() {
+    if (m_jvm) {
+        m_jvm->DetachCurrentThread();
+        m_jvm->DestroyJavaVM();
+        m_jvm = nullptr;
+    }
+    // The runtime library stays mapped: libjvm is not built to be unloaded,
+    // and its threads and exit hooks may still run code inside it.
+    m_library = nullptr;
+}
+
+void DisplayLoadfailReason(const char*) {
+    const char* reason = dlerror();
+    fprintf(stderr, "%s\n", reason ? reason : "");
+}
+
+void SystemSetPropertyUtf8(JNIEnv* env, char* assignment) {
+    if (!env || !assignment) return;
+    const char* value = "";
+    char* equals = strchr(assignment, '=');
+    if (equals) {
+        *equals = '\0';
+        value = equals + 1;
+    }
+    jclass system = env->FindClass("java/lang/System");
+    jmethodID setProperty =
+        system ? env->GetStaticMethodID(system, "setProperty",
+                                        "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;")
+               : nullptr;
+    if (!setProperty) {
+        CJvmLauncher::CheckException(env, false);
+        if (system) env->DeleteLocalRef(system);
+        return;
+    }
+    jstring jname = env->NewStringUTF(assignment);
+    jstring jvalue = env->NewStringUTF(value);
+    if (jname && jvalue) {
+        jobject previous = env->CallStaticObjectMethod(system, setProperty, jname, jvalue);
+        if (previous) env->DeleteLocalRef(previous);
+    }
+    // An empty name (or a name the runtime refuses) raises an exception.
+    CJvmLauncher::CheckException(env, true);
+    if (jvalue) env->DeleteLocalRef(jvalue);
+    if (jname) env->DeleteLocalRef(jname);
+    env->DeleteLocalRef(system);
+}

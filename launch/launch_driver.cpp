@@ -1,6 +1,187 @@
-// PLACEHOLDER until the launch work lands.
-#include <stdio.h>
+// The launch road: settings become environment variables, virtual-machine
+// options and system properties; the runtime is created, its version checked
+// and the application's main method called.
 #include "launch/launch_driver.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include "base/platform.h"
+#include "launch/jvm_launcher.h"
+#include "launch/messages.h"
+#include "settings/settings_loader.h"
+
 bool bStdredirSame = false;
-int RunJavaMain(int, char**, StartCallback, int, char**) { fputs("no application attached\n", stderr); return 1; }
-int ForceCurrentWorkingDirectory(const char*) { return 0; }
+
+namespace {
+
+const int kPathBufferSize = 4096;
+
+// Up to four numbers of a version text such as "1.8.0_292"; returns how many
+// were read. The separators are kept in buffers as long as the text itself,
+// so no run of non-digits can overflow them.
+int ParseVersion(const char* text, int numbers[4]) {
+    numbers[0] = numbers[1] = numbers[2] = numbers[3] = 0;
+    if (!text) return 0;
+    int room = static_cast<int>(strlen(text)) + 1;
+    CBufferT<char> sep;
+    sep.SetSize(room * 3);
+    char* s = sep.Data();
+    int fields = sscanf(text, "%d%[^0-9]%d%[^0-9]%d%[^0-9]%d", &numbers[0], s, &numbers[1], s + room, &numbers[2],
+                        s + 2 * room, &numbers[3]);
+    return (fields + 1) / 2;
+}
+
+// Sign of the first difference between the first `n` numbers of a and b.
+int CompareVersions(const int a[4], const int b[4], int n) {
+    for (int i = 0; i < n; ++i) {
+        if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+    }
+    return 0;
+}
+
+// Sets the exported variables; true when one of them is JAVA_TOOL_OPTIONS.
+bool ExportEnvironment(const MyCStringArray& exports) {
+    bool toolOptionsExported = false;
+    for (int i = 0; i < exports.GetCount(); ++i) {
+        const char* line = exports[i];
+        const char* equals = strchr(line, '=');
+        if (!equals) continue;
+        MyCString name(line, static_cast<int>(equals - line));
+        const char* value = equals + 1;
+        while (*value == ' ' || *value == '\t') ++value;
+        setenv(name, value, 1);
+        if (name.CompareNoCase("JAVA_TOOL_OPTIONS") == 0) toolOptionsExported = true;
+    }
+    return toolOptionsExported;
+}
+
+// Substitutes the runtime version and the bounds into message 6 or 12.
+MyCString VersionMessage(int id, const char* version, const char* minVersion, const char* maxVersion) {
+    const char* args[5] = {version, minVersion, maxVersion, "", ""};
+    return FormatPlaceholders(RSTR(id), args, 5);
+}
+
+}  // namespace
+
+int CheckVersionRange(const char* version, const char* minVersion, const char* maxVersion) {
+    int v[4], lo[4], hi[4];
+    int nV = ParseVersion(version, v);
+    int nL = ParseVersion(minVersion, lo);
+    int nH = ParseVersion(maxVersion, hi);
+    int n = nL < nV ? nL : nV;
+    if (n >= 1 && CompareVersions(v, lo, n) < 0) return -1;
+    n = nH < nV ? nH : nV;
+    if (n >= 1 && CompareVersions(v, hi, n) > 0) return 1;
+    return 0;
+}
+
+unsigned PathAdjust(const char* base, const char* path, char* out, unsigned outSize) {
+    if (!base) base = "";
+    if (!path) path = "";
+    MyCString joined;
+    if (path[0] == '/' || (path[0] != '\0' && path[1] == ':')) {
+        joined = path;
+    } else if (path[0] == '\\' || path[0] == '/') {
+        if (base[0] != '\0' && base[1] == ':') joined.Append(base, 2);
+        joined += path;
+    } else {
+        joined = base;
+        int n = joined.GetSize();
+        if (n == 0 || (joined[n - 1] != '/' && joined[n - 1] != '\\')) joined += '/';
+        joined += path;
+    }
+    return static_cast<unsigned>(GetFullPathName(joined, outSize, out));
+}
+
+int ForceCurrentWorkingDirectory(const char* path) {
+    MyCString base(pldr ? pldr->AppHome().c_str() : "");
+    char buffer[kPathBufferSize];
+    buffer[0] = '\0';
+    unsigned length = PathAdjust(base, path, buffer, sizeof buffer);
+    if (length < 1 || length >= sizeof buffer) return -1;
+    return chdir(buffer);
+}
+
+int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** argv2) {
+    CSettingsLoader* loader = pldr;
+    CJvmLauncher* launcher = plchr;
+    if (!loader || !launcher) return 1;
+
+    MyCStringArray exports;
+    loader->GetAll("export", exports);
+    if (!ExportEnvironment(exports)) unsetenv("JAVA_TOOL_OPTIONS");
+
+    MyCStringArray options;
+    loader->GetAll("option", options);
+    for (int i = 0; i < options.GetCount(); ++i) launcher->AddOption(options[i]);
+
+    MyCString classPath = loader->GetClassPath(false);
+    classPath += ":";
+    classPath += loader->GetClassPath(true);
+    MyCString option("-Djava.class.path=");
+    option += classPath;
+    launcher->AddOption(option);
+    option = "-Dtvx.class.path=";
+    option += classPath;
+    launcher->AddOption(option);
+    option = "-Dtvx.app.path=";
+    option += loader->ExePath();
+    launcher->AddOption(option);
+    option = "-Dapplication.home=";
+    option += loader->AppHome();
+    launcher->AddOption(option);
+
+    MyCString version;
+    MyCString minVersion;
+    MyCString maxVersion;
+    int result = 0;
+    MyCString jvmPath = loader->GetJvmPath();
+    if (jvmPath.IsEmpty()) {
+        result = 1;
+    } else {
+        result = launcher->LaunchJVM(jvmPath);
+    }
+
+    if (result == 0) {
+        MyCStringArray properties;
+        loader->GetAll("property", properties, true);
+        for (int i = 0; i < properties.GetCount(); ++i) {
+            MyCString assignment(properties[i]);
+            SystemSetPropertyUtf8(launcher->GetEnv(), assignment.GetBuffer());
+        }
+
+        minVersion = loader->GetCommon("minjre");
+        maxVersion = loader->GetCommon("maxjre");
+        if (!minVersion.IsEmpty() || !maxVersion.IsEmpty()) {
+            if (!launcher->GetVmVersion(version)) {
+                result = 5;
+            } else {
+                int range = CheckVersionRange(version, minVersion, maxVersion);
+                if (range < 0) result = 6;
+                if (range > 0) result = 12;
+            }
+        }
+    }
+
+    if (result == 0) {
+        if (start) start();
+        MyCStringArray argvSettings;
+        loader->GetAll("argv", argvSettings);
+        MyCString mainClass = loader->GetCommon("mainclass", true);
+        result = launcher->InvokeMainClass(mainClass, argvSettings, argc1, argv1, argc2, argv2);
+    }
+
+    if (result != 0) {
+        MyCString text;
+        if (result == 6 || result == 12)
+            text = VersionMessage(result, version, minVersion, maxVersion);
+        else
+            text = RSTR(result);
+        ReportMessage(text);
+    }
+    return result;
+}

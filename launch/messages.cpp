@@ -1,5 +1,133 @@
-// PLACEHOLDER until the launch work lands.
-#include <stdio.h>
+// The message table, its "message" overrides and the reporting of failures.
 #include "launch/messages.h"
-MyCString RSTR(unsigned int id) { MyCString s; s.Format("%u", id); return s; }
-void ReportMessage(const char* text) { fprintf(stderr, "%s\n", text); }
+
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "base/command_line.h"
+#include "launch/launch_driver.h"
+#include "settings/settings_loader.h"
+
+const MsgEntry msgTable[] = {
+    {1, "Java Runtime Environment not found."},
+    {2, "Java Runtime Environment not valid."},
+    {3, "Java Virtual Machine initialize failed."},
+    {4, "Java Virtual Machine starts failed."},
+    {5, "Can not get the virtual machine version."},
+    {6, "Java virtual machine version %s is too low, require %s or higher."},
+    {7, "The main startup class could not be found."},
+    {8, "The main startup class is not valid, main method missing."},
+    {10, "Error"},
+    {12, "Java virtual machine version %s is too high, version between %s and %s is required."},
+    {13, "There is already an instance of this program running."},
+    {273, "Service '%s' installed successfully."},
+    {274, "Service '%s' install failed, "},
+    {275, "Service '%s' uninstalled successfully."},
+    {276, "Service '%s' uninstall failed, "},
+    {277, "the requested access was denied."},
+    {278, "the service name already exists."},
+    {279, "service is marked for delete at next startup."},
+    {280, "the service already exists."},
+    {281, "error occurs."},
+    {282, "service does not exist."},
+    {1024, "Service type application.\n\nUse /install to install service."},
+    {0, ""},
+};
+
+namespace {
+
+const int kMaxTableScan = 100;
+
+}  // namespace
+
+void LoadMessageOverrides(const MyCStringArray& values, CBufferT<unsigned int>& pairs, MyCStringArray& texts) {
+    for (int i = 0; i < values.GetCount(); ++i) {
+        const char* value = values[i];
+        const char* equals = strchr(value, '=');
+        if (!equals) continue;
+        MyCString number(value, static_cast<int>(equals - value));
+        long id = strtol(number, nullptr, 10);
+        // Ids are 32-bit: a larger number must not wrap onto a small id.
+        if (id <= 0 || static_cast<unsigned long>(id) > UINT_MAX) continue;
+        pairs.Append(static_cast<unsigned int>(id));
+        pairs.Append(static_cast<unsigned int>(texts.GetCount()));
+        texts.Add(unescape(equals + 1));
+    }
+    pairs.Append(0u);
+    pairs.Append(0u);
+}
+
+bool FindMessageOverride(const CBufferT<unsigned int>& pairs, const MyCStringArray& texts, unsigned int id,
+                         MyCString& text) {
+    if (pairs.GetSize() < 2) return false;
+    for (int i = 0; i + 1 < pairs.GetSize(); i += 2) {
+        if (pairs[i] == 0) break;  // end mark
+        if (pairs[i] == id && pairs[i + 1] < static_cast<unsigned int>(texts.GetCount())) {
+            text = texts[static_cast<int>(pairs[i + 1])];
+            return true;
+        }
+    }
+    return false;
+}
+
+MyCString RSTR(unsigned int id) {
+    static CBufferT<unsigned int> pairs;
+    static MyCStringArray texts;
+    if (pairs.GetSize() == 0) {
+        MyCStringArray values;
+        if (pldr) pldr->GetAll("message", values);
+        LoadMessageOverrides(values, pairs, texts);
+    }
+    MyCString text;
+    if (FindMessageOverride(pairs, texts, id, text)) return text;
+    for (int i = 0; i < kMaxTableScan && msgTable[i].id != 0; ++i) {
+        if (msgTable[i].id == id) return MyCString(msgTable[i].text);
+    }
+    text.Format("%u", id);
+    return text;
+}
+
+bool IsSafeFormat(const char* text, int maxPlaceholders) {
+    if (!text) return true;
+    int placeholders = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p != '%') continue;
+        ++p;
+        if (*p == '%') continue;
+        if (*p != 's') return false;
+        if (++placeholders > maxPlaceholders) return false;
+    }
+    return true;
+}
+
+MyCString FormatPlaceholders(const char* text, const char* const* args, int argCount) {
+    MyCString out;
+    if (!text) return out;
+    if (!IsSafeFormat(text, argCount)) {
+        out = text;
+        return out;
+    }
+    int next = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p != '%') {
+            out += *p;
+        } else if (*++p == '%') {
+            out += '%';
+        } else {
+            const char* arg = args[next++];
+            out += arg ? arg : "(null)";
+        }
+    }
+    return out;
+}
+
+void ReportMessage(const char* text) {
+    if (!text) text = "";
+    fprintf(stderr, "%s\n", text);
+    if (!bStdredirSame) {
+        puts(text);
+        fflush(stdout);
+    }
+}

@@ -16,8 +16,20 @@ MyCString RSTR(unsigned int id);
 // `maxPlaceholders` of them: only such texts may be used as printf formats.
 bool IsSafeFormat(const char* text, int maxPlaceholders);
 
+// `text` with its "%s" placeholders replaced by `args` in order and "%%" by
+// "%", as printf would print it; a text that is not a safe format for
+// `argCount` arguments comes back unchanged, as plain text.
+MyCString FormatPlaceholders(const char* text, const char* const* args, int argCount);
+
 // Writes a failure message to standard error and, unless both streams go to
 // the same target, to standard output.
 void ReportMessage(const char* text);
+
+// The override store behind RSTR: `pairs` holds (id, text index) pairs ended
+// by (0, 0); `values` are "message" settings values (id "=" text).
+void LoadMessageOverrides(const MyCStringArray& values, CBufferT<unsigned int>& pairs, MyCStringArray& texts);
+// The override text for `id`, if the store has one.
+bool FindMessageOverride(const CBufferT<unsigned int>& pairs, const MyCStringArray& texts, unsigned int id,
+                         MyCString& text);
 
 #endif  // TVX_LAUNCH_MESSAGES_H

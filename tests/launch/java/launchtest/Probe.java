@@ -1,0 +1,54 @@
+package launchtest;
+
+import java.io.File;
+
+/** Prints what the launcher handed over: arguments, chosen properties and
+ *  environment variables, the working directory; then exits as asked. */
+public class Probe {
+    public static void main(String[] args) throws Exception {
+        StringBuilder out = new StringBuilder();
+        out.append("argc=").append(args.length).append('\n');
+        for (int i = 0; i < args.length; i++) {
+            out.append("arg").append(i).append('=').append(args[i]).append(" units=");
+            for (int j = 0; j < args[i].length(); j++) {
+                if (j > 0) out.append(',');
+                out.append(String.format("%04x", (int) args[i].charAt(j)));
+            }
+            out.append('\n');
+        }
+        for (String name : list(System.getenv("PROBE_PROPS"))) {
+            out.append("prop:").append(name).append('=').append(System.getProperty(name)).append('\n');
+        }
+        for (String name : list(System.getenv("PROBE_ENV"))) {
+            out.append("env:").append(name).append('=').append(System.getenv(name)).append('\n');
+        }
+        out.append("cwd=").append(new File(System.getProperty("user.dir")).getCanonicalPath()).append('\n');
+        System.out.print(out);
+        System.out.flush();
+
+        if (System.getenv("PROBE_THREAD") != null) {
+            Thread worker = new Thread(new Runnable() {
+                public void run() {
+                    try {
+                        Thread.sleep(300);
+                    } catch (InterruptedException e) {
+                        return;
+                    }
+                    System.out.println("worker finished");
+                    System.out.flush();
+                }
+            });
+            worker.start();
+        }
+        String exit = System.getenv("PROBE_EXIT");
+        if (exit != null) System.exit(Integer.parseInt(exit));
+        String fail = System.getenv("PROBE_THROW");
+        if (fail != null) throw new IllegalStateException(fail);
+        System.out.println("main returned");
+    }
+
+    private static String[] list(String names) {
+        if (names == null || names.isEmpty()) return new String[0];
+        return names.split(",");
+    }
+}
