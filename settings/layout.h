@@ -14,15 +14,23 @@
 
 namespace tvx_layout {
 
-// 13 letters and digits and a NUL.
-constexpr char kRecordMarker[14] = "TvxArcLen2026";
+// The record's marker: 13 letters and digits and a NUL. The launcher image
+// must hold it exactly once, and debug information describes every constant
+// variable with its bytes, so launcher code (built with
+// TVX_LAUNCHER_IMAGE_CODE) sees only the macro and spells the record with it.
+#define TVX_RECORD_MARKER_TEXT "TvxArcLen2026"
 constexpr int kRecordMarkerSize = 14;
+static_assert(sizeof(TVX_RECORD_MARKER_TEXT) == kRecordMarkerSize, "marker size");
+#ifndef TVX_LAUNCHER_IMAGE_CODE
+constexpr char kRecordMarker[kRecordMarkerSize] = TVX_RECORD_MARKER_TEXT;
+#endif
 constexpr int kRecordSize = 22;         // A (4), zero (4), marker (14)
 constexpr int kRecordMarkerOffset = 8;
 constexpr int kOpaqueSize = 16;
 constexpr int kLengthFieldSize = 4;
 constexpr int kEocdSize = 22;           // ZIP end-of-central-directory record
 constexpr uint32_t kEocdSignature = 0x06054b50;  // "PK\5\6"
+constexpr uint32_t kLocalHeaderSignature = 0x04034b50;  // "PK\3\4"
 constexpr uint32_t kSmallFileLimit = 5120000;     // below: fixed comment window
 constexpr uint32_t kSmallFileWindow = 51200;
 

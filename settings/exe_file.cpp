@@ -1,0 +1,68 @@
+#include "settings/settings_private.h"
+
+namespace {
+
+const int kPathBufferSize = 4096;
+
+// Size of an open file handle, all 64 bits.
+uint64_t SizeOfHandle(HANDLE file) {
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
+    return (static_cast<uint64_t>(high) << 32) | (low & 0xFFFFFFFFu);
+}
+
+}  // namespace
+
+MyCString RunningExecutablePath() {
+    char buffer[kPathBufferSize];
+    int n = GetModuleFileName(nullptr, buffer, kPathBufferSize);
+    // A result that fills the buffer was cut short and names no file.
+    if (n <= 0 || n >= kPathBufferSize) return MyCString();
+    return MyCString(buffer, n);
+}
+
+MyCString ExecutableOrSelf(const char* path) {
+    return path ? MyCString(path) : RunningExecutablePath();
+}
+
+CMappedFile::CMappedFile(const char* path)
+    : m_file(INVALID_HANDLE_VALUE), m_mapping(nullptr), m_data(nullptr), m_size(0) {
+    if (!path || !*path) return;
+    m_file = CreateFile(path);
+    if (m_file == INVALID_HANDLE_VALUE) return;
+    m_mapping = CreateFileMapping(m_file);
+    if (!m_mapping) return;
+    m_data = static_cast<const unsigned char*>(MapViewOfFile(m_mapping, 0, 0, 0));
+    // The mapping's own length bounds every read, whatever the file's size
+    // is by now.
+    if (m_data) m_size = static_cast<uint64_t>(m_mapping->extra);
+}
+
+CMappedFile::~CMappedFile() {
+    if (m_data) UnmapViewOfFile(m_data);
+    if (m_mapping) CloseHandle(m_mapping);
+    if (m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
+}
+
+bool ReadWholeFile(const char* path, uint32_t limit, MyCString& out) {
+    out.Empty();
+    HANDLE file = CreateFile(path);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    uint64_t size = SizeOfHandle(file);
+    if (size > limit) {
+        CloseHandle(file);
+        return false;
+    }
+    int total = static_cast<int>(size);
+    out.SetSize(total);
+    int got = 0;
+    while (got < total) {
+        DWORD n = 0;
+        ReadFile(file, out.Data() + got, static_cast<DWORD>(total - got), &n);
+        if (n == 0 || n > static_cast<DWORD>(total - got)) break;  // end of file or error
+        got += static_cast<int>(n);
+    }
+    out.SetSize(got);
+    CloseHandle(file);
+    return true;
+}
