@@ -1,5 +1,6 @@
 #include "pack/layout_writer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "settings/layout.h"
@@ -39,6 +40,30 @@ long ZipCommentLength(const std::string& zip) {
         if (tvx_layout::ReadLE32(reinterpret_cast<const unsigned char*>(zip.data() + p)) ==
             tvx_layout::kEocdSignature)
             return static_cast<long>(zip.size() - p - tvx_layout::kEocdSize);
+    }
+    return -1;
+}
+
+long LauncherCommentLength(const std::string& tail, uint64_t fileSize) {
+    if (tail.size() > fileSize || fileSize < static_cast<uint64_t>(tvx_layout::kEocdSize)) return -1;
+    const uint64_t tailStart = fileSize - tail.size();
+    const uint64_t windowStart = std::max(tvx_layout::CommentSearchStart(fileSize), tailStart);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(tail.data());
+    for (uint64_t p = fileSize - tvx_layout::kEocdSize + 1; p-- > windowStart;) {
+        if (tvx_layout::ReadLE32(bytes + (p - tailStart)) == tvx_layout::kEocdSignature)
+            return static_cast<long>(fileSize - p - tvx_layout::kEocdSize);
+    }
+    return -1;
+}
+
+long DeclaredCommentLength(const std::string& tail) {
+    const size_t eocd = static_cast<size_t>(tvx_layout::kEocdSize);
+    if (tail.size() < eocd) return -1;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(tail.data());
+    for (size_t p = tail.size() - eocd + 1; p-- > 0;) {
+        if (tvx_layout::ReadLE32(bytes + p) != tvx_layout::kEocdSignature) continue;
+        size_t declared = static_cast<size_t>(bytes[p + 20]) | (static_cast<size_t>(bytes[p + 21]) << 8);
+        if (p + eocd + declared == tail.size()) return static_cast<long>(declared);
     }
     return -1;
 }

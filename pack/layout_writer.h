@@ -29,6 +29,22 @@ struct Layout {
 // record), or -1 when no such record is found.
 long ZipCommentLength(const std::string& zip);
 
+// Archive comment length M of a file of `fileSize` bytes as the launcher
+// computes it, given the file's last bytes `tail`: the bytes after the
+// end-of-central-directory signature nearest the end (at or before
+// fileSize - 22) inside the launcher's search window; -1 when `tail` holds
+// no such signature.
+long LauncherCommentLength(const std::string& tail, uint64_t fileSize);
+
+// Comment length declared by the end-of-central-directory record whose
+// comment-length field reaches exactly the end of `tail` (the nearest such
+// record to the end); -1 when there is none.
+long DeclaredCommentLength(const std::string& tail);
+
+// Bytes of a file's end that LauncherCommentLength and DeclaredCommentLength
+// need to judge an archive comment of any valid length.
+constexpr uint64_t kMaxZipTail = 0xFFFF + 22;
+
 // Builds the whole executable in memory. The record receives the archive
 // length without its comment. Fails (with a message) when the image has no
 // record, the opaque field is not 16 bytes or a length does not fit 32 bits.

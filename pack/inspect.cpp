@@ -1,0 +1,184 @@
+#include "pack/inspect.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "pack/file_io.h"
+#include "pack/layout_writer.h"
+#include "settings/layout.h"
+
+namespace tvxpack {
+
+namespace {
+
+// Offset of the first record marker in the file, or -1.
+int64_t FindMarker(int fd, uint64_t fileSize) {
+    const std::string marker(tvx_layout::kRecordMarker, tvx_layout::kRecordMarkerSize);
+    const uint64_t chunk = 1 << 20;
+    std::string buffer;
+    for (uint64_t at = 0; at < fileSize; at += chunk) {
+        uint64_t n = std::min<uint64_t>(chunk + marker.size() - 1, fileSize - at);
+        buffer.resize(static_cast<size_t>(n));
+        if (!ReadAt(fd, &buffer[0], buffer.size(), at)) return -1;
+        size_t pos = buffer.find(marker);
+        if (pos != std::string::npos) return static_cast<int64_t>(at + pos);
+    }
+    return -1;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) close(fd_);
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+bool ReadLE32At(int fd, uint64_t offset, uint32_t* value) {
+    unsigned char b[4];
+    if (!ReadAt(fd, b, 4, offset)) return false;
+    *value = tvx_layout::ReadLE32(b);
+    return true;
+}
+
+}  // namespace
+
+bool ReadExecutableLayout(const std::string& path, ExecutableLayout* layout, std::string* error) {
+    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        *error = "cannot open " + path + ": " + strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = path + ": not a regular file";
+        return false;
+    }
+    ExecutableLayout l;
+    l.fileSize = static_cast<uint64_t>(st.st_size);
+    int64_t marker = FindMarker(fd.get(), l.fileSize);
+    if (marker < tvx_layout::kRecordMarkerOffset) {
+        *error = path + ": no archive length record (not a tvx executable)";
+        return false;
+    }
+    l.recordOffset = static_cast<uint64_t>(marker - tvx_layout::kRecordMarkerOffset);
+    if (!ReadLE32At(fd.get(), l.recordOffset, &l.archiveLength)) {
+        *error = "cannot read " + path + ": " + strerror(errno);
+        return false;
+    }
+
+    // The comment as the launcher finds it: searched over its window only.
+    std::string tail(static_cast<size_t>(l.fileSize - tvx_layout::CommentSearchStart(l.fileSize)), '\0');
+    if (!tail.empty() && !ReadAt(fd.get(), &tail[0], tail.size(), l.fileSize - tail.size())) {
+        *error = "cannot read " + path + ": " + strerror(errno);
+        return false;
+    }
+    long comment = LauncherCommentLength(tail, l.fileSize);
+    l.commentLength = comment < 0 ? 0 : static_cast<uint64_t>(comment);
+
+    const uint64_t fixed = l.archiveLength + l.commentLength + tvx_layout::kOpaqueSize;
+    const uint64_t recordEnd = l.recordOffset + tvx_layout::kRecordSize;
+    const std::string broken = path + ": inconsistent layout: ";
+    if (l.fileSize < fixed + 12 + recordEnd) {
+        *error = broken + "the archive length in the record does not fit the file";
+        return false;
+    }
+    const uint64_t remarkEnd = l.fileSize - fixed;  // just past the settings length
+    l.opaqueOffset = remarkEnd;
+    l.archiveOffset = remarkEnd + tvx_layout::kOpaqueSize;
+    l.commentOffset = l.archiveOffset + l.archiveLength;
+    // Walk back from the settings length: each length field is preceded by
+    // its block; the first unread block starts where the image ends.
+    struct Piece {
+        const char* name;
+        uint32_t* length;
+        uint64_t* offset;
+    } pieces[] = {{"settings", &l.settingsLength, &l.settingsOffset},
+                  {"second unread", &l.secondUnreadLength, &l.secondUnreadOffset},
+                  {"first unread", &l.firstUnreadLength, &l.firstUnreadOffset}};
+    uint64_t cursor = remarkEnd;
+    uint64_t fieldsBelow = 8;  // length fields still to come below this piece
+    for (Piece& piece : pieces) {
+        cursor -= 4;
+        if (!ReadLE32At(fd.get(), cursor, piece.length)) {
+            *error = "cannot read " + path + ": " + strerror(errno);
+            return false;
+        }
+        if (cursor < recordEnd + fieldsBelow + *piece.length) {
+            *error = broken + "the " + piece.name + " length does not fit the file";
+            return false;
+        }
+        cursor -= *piece.length;
+        *piece.offset = cursor;
+        fieldsBelow -= 4;
+    }
+    l.imageSize = cursor;
+
+    l.settingsText.assign(l.settingsLength, '\0');
+    if (!l.settingsText.empty() && !ReadAt(fd.get(), &l.settingsText[0], l.settingsText.size(), l.settingsOffset)) {
+        *error = "cannot read " + path + ": " + strerror(errno);
+        return false;
+    }
+    *layout = std::move(l);
+    return true;
+}
+
+std::vector<std::string> DecodeSettingsLines(const std::string& settingsText) {
+    std::string text = settingsText.substr(0, settingsText.find('\0'));
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(pos, end - pos));
+        pos = end;
+        if (pos < text.size()) {
+            char c = text[pos];
+            ++pos;
+            if (pos < text.size() && (text[pos] == '\r' || text[pos] == '\n') && text[pos] != c) ++pos;
+        }
+    }
+    return lines;
+}
+
+std::string FormatLayout(const std::string& path, const ExecutableLayout& l,
+                         const std::vector<std::string>& settingsLines) {
+    std::string out = "executable " + path + "\n";
+    char row[160];
+    auto add = [&](const char* piece, uint64_t offset, uint64_t size, const char* note) {
+        snprintf(row, sizeof row, "  %-22s %12" PRIu64 " %12" PRIu64 "%s\n", piece, offset, size, note);
+        out += row;
+    };
+    snprintf(row, sizeof row, "  %-22s %12s %12s\n", "piece", "offset", "size");
+    out += row;
+    char recordNote[64];
+    snprintf(recordNote, sizeof recordNote, "  (archive length record at %" PRIu64 ")", l.recordOffset);
+    add("launcher image", 0, l.imageSize, recordNote);
+    add("first unread block S", l.firstUnreadOffset, l.firstUnreadLength, "");
+    add("its length", l.firstUnreadOffset + l.firstUnreadLength, 4, "");
+    add("second unread block R", l.secondUnreadOffset, l.secondUnreadLength, "");
+    add("its length", l.secondUnreadOffset + l.secondUnreadLength, 4, "");
+    add("settings text T", l.settingsOffset, l.settingsLength, "");
+    add("its length", l.settingsOffset + l.settingsLength, 4, "");
+    add("opaque field", l.opaqueOffset, tvx_layout::kOpaqueSize, "");
+    add("archive A", l.archiveOffset, l.archiveLength, "");
+    add("archive comment M", l.commentOffset, l.commentLength, "");
+    add("file size", 0, l.fileSize, "");
+    snprintf(row, sizeof row, "settings (%zu lines, as the launcher reads them):\n", settingsLines.size());
+    out += row;
+    for (const std::string& line : settingsLines) out += "  " + line + "\n";
+    return out;
+}
+
+}  // namespace tvxpack

@@ -1,0 +1,46 @@
+// Reading the layout of a packed executable back, for `tvx-pack --inspect`:
+// every piece is located the way the launcher locates it, from the archive
+// length record and the end of the file.
+#ifndef TVX_PACK_INSPECT_H
+#define TVX_PACK_INSPECT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tvxpack {
+
+struct ExecutableLayout {
+    uint64_t fileSize = 0;
+    uint64_t recordOffset = 0;     // archive length record in the image
+    uint64_t imageSize = 0;
+    uint64_t firstUnreadOffset = 0;
+    uint32_t firstUnreadLength = 0;   // S
+    uint64_t secondUnreadOffset = 0;
+    uint32_t secondUnreadLength = 0;  // R
+    uint64_t settingsOffset = 0;
+    uint32_t settingsLength = 0;      // T
+    uint64_t opaqueOffset = 0;
+    uint64_t archiveOffset = 0;
+    uint32_t archiveLength = 0;       // A
+    uint64_t commentOffset = 0;
+    uint64_t commentLength = 0;       // M
+    std::string settingsText;         // the T bytes as stored
+};
+
+// Locates every piece of the executable at `path`; fails with a clear
+// message when the file holds no record or its fields do not fit the file.
+bool ReadExecutableLayout(const std::string& path, ExecutableLayout* layout, std::string* error);
+
+// The settings lines of a stored settings text as the launcher reads them:
+// cut at the first NUL, a UTF-8 byte-order mark dropped, lines ended by CR,
+// LF, CR LF or LF CR.
+std::vector<std::string> DecodeSettingsLines(const std::string& settingsText);
+
+// The report printed by --inspect: the layout table, then the settings lines.
+std::string FormatLayout(const std::string& path, const ExecutableLayout& layout,
+                         const std::vector<std::string>& settingsLines);
+
+}  // namespace tvxpack
+
+#endif  // TVX_PACK_INSPECT_H

@@ -1,0 +1,67 @@
+// tvx-pack: writes an executable from the launcher image, settings and an
+// application jar, or shows the layout of one.
+#include <limits.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "pack/inspect.h"
+#include "pack/options.h"
+#include "pack/packer.h"
+
+namespace {
+
+// Directory holding this program, so the launcher and the helper jar are
+// found beside it wherever the build or installation lives.
+std::string OwnDirectory() {
+    char path[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    path[n] = '\0';
+    std::string self(path);
+    size_t slash = self.rfind('/');
+    return slash == std::string::npos ? "." : self.substr(0, slash == 0 ? 1 : slash);
+}
+
+int Fail(const std::string& message, int status) {
+    fprintf(stderr, "tvx-pack: %s\n", message.c_str());
+    return status;
+}
+
+int Inspect(const std::string& path) {
+    tvxpack::ExecutableLayout layout;
+    std::string error;
+    if (!tvxpack::ReadExecutableLayout(path, &layout, &error)) return Fail(error, 1);
+    std::string report = tvxpack::FormatLayout(path, layout, tvxpack::DecodeSettingsLines(layout.settingsText));
+    fputs(report.c_str(), stdout);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    tvxpack::CommandLine line;
+    std::string error;
+    if (!tvxpack::ParseCommandLine(args, &line, &error)) return Fail(error, 2);
+    if (line.mode == tvxpack::CommandLine::Mode::kHelp) {
+        fputs(tvxpack::HelpText(), stdout);
+        return 0;
+    }
+    if (line.mode == tvxpack::CommandLine::Mode::kInspect) return Inspect(line.inspectPath);
+
+    const std::string dir = OwnDirectory();
+    if (line.pack.launcher.empty()) line.pack.launcher = dir + "/tvx-launcher";
+    line.pack.helpersJar = dir + "/../lib/tvx-helpers.jar";
+    tvxpack::InstallInterruptCleanup();
+    tvxpack::PackResult result;
+    if (!tvxpack::PackExecutable(line.pack, &result, &error)) return Fail(error, 1);
+    printf("tvx-pack: wrote %s (%" PRIu64 " bytes: archive %" PRIu64 " bytes, comment %" PRIu64
+           " bytes, %zu settings lines, %zu helper classes added)\n",
+           line.pack.output.c_str(), result.fileSize, result.archiveLength, result.commentLength,
+           result.settingsLines.size(), result.addedClasses.size());
+    return 0;
+}

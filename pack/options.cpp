@@ -1,0 +1,170 @@
+#include "pack/options.h"
+
+namespace tvxpack {
+
+namespace {
+
+enum class Opt { kMain, kSettings, kSet, kLauncher, kOutput, kInspect, kHelp };
+
+struct OptionSpec {
+    const char* name;
+    Opt opt;
+    bool takesValue;
+};
+
+const OptionSpec kOptions[] = {
+    {"--main", Opt::kMain, true},         {"--settings", Opt::kSettings, true}, {"--set", Opt::kSet, true},
+    {"--launcher", Opt::kLauncher, true}, {"-o", Opt::kOutput, true},           {"--output", Opt::kOutput, true},
+    {"--inspect", Opt::kInspect, true},   {"--help", Opt::kHelp, false},        {"-h", Opt::kHelp, false},
+};
+
+const OptionSpec* FindOption(const std::string& name) {
+    for (const OptionSpec& spec : kOptions)
+        if (name == spec.name) return &spec;
+    return nullptr;
+}
+
+// Stores a single-valued option; false when given before.
+bool SetOnce(std::string* slot, bool* given, const std::string& value, const std::string& name, std::string* error) {
+    if (*given) {
+        *error = "option '" + name + "' given more than once";
+        return false;
+    }
+    *given = true;
+    *slot = value;
+    return true;
+}
+
+}  // namespace
+
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, std::string* error) {
+    CommandLine result;
+    bool givenMain = false, givenSettings = false, givenLauncher = false, givenOutput = false, givenInspect = false;
+    bool otherThanInspect = false;
+    std::vector<std::string> operands;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = arg, value;
+        bool inlineValue = false;
+        size_t eq = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+            inlineValue = true;
+        }
+        const OptionSpec* spec = FindOption(name);
+        if (spec == nullptr) {
+            *error = "unknown option '" + name + "' (see tvx-pack --help)";
+            return false;
+        }
+        if (spec->opt == Opt::kHelp) {
+            if (inlineValue) {
+                *error = "option '" + name + "' takes no value";
+                return false;
+            }
+            line->mode = CommandLine::Mode::kHelp;
+            return true;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= args.size()) {
+                *error = "option '" + name + "' needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+        if (value.empty() && spec->opt != Opt::kSet && spec->opt != Opt::kMain) {
+            *error = "option '" + name + "' needs a non-empty value";
+            return false;
+        }
+        PackRequest& p = result.pack;
+        bool ok = true;
+        switch (spec->opt) {
+            case Opt::kMain:
+                ok = SetOnce(&p.mainClass, &givenMain, value, name, error);
+                p.hasMain = true;
+                break;
+            case Opt::kSettings:
+                ok = SetOnce(&p.settingsFile, &givenSettings, value, name, error);
+                break;
+            case Opt::kSet:
+                p.setLines.push_back(value);
+                break;
+            case Opt::kLauncher:
+                ok = SetOnce(&p.launcher, &givenLauncher, value, name, error);
+                break;
+            case Opt::kOutput:
+                ok = SetOnce(&p.output, &givenOutput, value, name, error);
+                break;
+            case Opt::kInspect:
+                ok = SetOnce(&result.inspectPath, &givenInspect, value, name, error);
+                break;
+            case Opt::kHelp:
+                break;
+        }
+        if (!ok) return false;
+        if (spec->opt != Opt::kInspect) otherThanInspect = true;
+    }
+    if (givenInspect) {
+        if (otherThanInspect || !operands.empty()) {
+            *error = "--inspect takes only the executable to inspect";
+            return false;
+        }
+        result.mode = CommandLine::Mode::kInspect;
+        *line = std::move(result);
+        return true;
+    }
+    if (operands.empty()) {
+        *error = "no application jar given (see tvx-pack --help)";
+        return false;
+    }
+    if (operands.size() > 1) {
+        *error = "more than one application jar given: '" + operands[0] + "', '" + operands[1] + "'";
+        return false;
+    }
+    if (!givenOutput) {
+        *error = "no output given (-o OUTPUT)";
+        return false;
+    }
+    result.pack.jar = operands[0];
+    *line = std::move(result);
+    return true;
+}
+
+const char* HelpText() {
+    return "Usage: tvx-pack [--main CLASS] [--settings FILE] [--set LINE]... [--launcher IMAGE]\n"
+           "                -o OUTPUT APP.jar\n"
+           "       tvx-pack --inspect EXECUTABLE\n"
+           "       tvx-pack --help\n"
+           "\n"
+           "Writes OUTPUT (mode 0755): the launcher image, a settings block and APP.jar as\n"
+           "one executable that runs the Java application as a program or a service.\n"
+           "\n"
+           "  --main CLASS      main class; when no source names one (no --main, no\n"
+           "                    'mainclass' line), the Main-Class of APP.jar's manifest\n"
+           "  --settings FILE   settings lines from a UTF-8 file ('key value' per line)\n"
+           "  --set LINE        one more settings line, verbatim; may repeat, e.g.\n"
+           "                    --set 'option -Xmx64m' --set property=app.mode=fast\n"
+           "  --launcher IMAGE  launcher image (default: tvx-launcher beside tvx-pack)\n"
+           "  -o, --output OUT  executable to write; written to a temporary file and\n"
+           "                    renamed, so a failure never leaves a half-written file\n"
+           "  --inspect EXE     print an executable's layout (offset and size of every\n"
+           "                    piece) and its settings lines; writes nothing\n"
+           "\n"
+           "Settings block: the mainclass line, FILE's lines, the --set lines, as UTF-8\n"
+           "with a byte-order mark, CR LF line ends and a final NUL. The archive is\n"
+           "APP.jar with the helper classes com/brindell/tvx/*.class added from\n"
+           "../lib/tvx-helpers.jar (beside tvx-pack) unless it holds them; entries are\n"
+           "copied, never recompressed, and the jar's comment is kept.\n"
+           "Exit status: 0 written, 1 failed (nothing written), 2 bad command line.\n";
+}
+
+}  // namespace tvxpack

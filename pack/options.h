@@ -1,0 +1,33 @@
+// The command line of tvx-pack.
+#ifndef TVX_PACK_OPTIONS_H
+#define TVX_PACK_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+#include "pack/packer.h"
+
+namespace tvxpack {
+
+struct CommandLine {
+    enum class Mode { kPack, kInspect, kHelp };
+    Mode mode = Mode::kPack;
+    PackRequest pack;         // launcher and helpersJar left empty unless given
+    std::string inspectPath;
+};
+
+// Parses the arguments after the program name:
+//   [--main CLASS] [--settings FILE] [--set LINE]... [--launcher IMAGE] -o OUTPUT APP.jar
+//   --inspect EXECUTABLE
+//   --help
+// Long options also take their value after "=". Fails with one line in
+// `error` on unknown options, missing values, repeated options and a
+// missing or extra operand.
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, std::string* error);
+
+// The text printed by --help.
+const char* HelpText();
+
+}  // namespace tvxpack
+
+#endif  // TVX_PACK_OPTIONS_H
