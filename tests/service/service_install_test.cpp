@@ -1,0 +1,238 @@
+// Installation and removal under systemd, Upstart and SysV init, each inside
+// a ServiceSandbox whose PATH shows only that init system's (recording)
+// commands: the file written byte for byte, the commands run, the results
+// for a second install and a missing service, and refusals of names and
+// arguments that would reach a shell.
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <string>
+
+#include "tests/service/expected_scripts.h"
+#include "tests/service/service_sandbox.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using servicetest::InitSystem;
+using servicetest::ServiceSandbox;
+
+std::string ProbeJar() { return tvxtest::TestJarsDir() + "/service-probe.jar"; }
+
+struct InitRow {
+    const char* what;
+    InitSystem init;
+    const char* file;         // where the service's file lands
+    const char* manualLog;    // commands of install (manual) + uninstall
+    const char* autoLog;      // commands of install (auto) + uninstall
+    int mode;                 // file mode expected (umask 022)
+};
+
+std::string Expected(const InitRow& row, const std::string& exe, bool autoStart, const std::string& args,
+                     const std::string& escapedArgs) {
+    switch (row.init) {
+        case InitSystem::SystemD:
+            return servicetest::ExpectedSystemDUnit("probesvc", exe, args);
+        case InitSystem::UpStart:
+            return servicetest::ExpectedUpStartJob("probesvc", autoStart ? "2345" : "", exe, args);
+        default:
+            return servicetest::ExpectedSysVScript("probesvc", exe, autoStart ? "35" : "-", 70, escapedArgs);
+    }
+}
+
+class InstallTest : public ::testing::TestWithParam<InitRow> {};
+
+TEST_P(InstallTest, InstallsOnceRemovesOnceAndRunsTheInitCommands) {
+    const InitRow& row = GetParam();
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    auto r = box.Run(std::string("F=") + row.file + R"SH(
+umask 022
+run_exe install1 -install -port 8080 "two words" 'say "hi"'
+cp "$F" "$OUT/file1"; stat -c %a "$F" > "$OUT/mode1"
+run_exe install2 --install
+cmp "$F" "$OUT/file1" && echo same > "$OUT/unchanged"
+case "$F" in
+  *.service) step verify systemd-analyze verify "$F" ;;
+  *.conf) ;;
+  *) step syntax bash -n "$F" ;;
+esac
+run_exe uninstall1 -uninstall
+[ -e "$F" ] && echo present > "$OUT/after-uninstall"
+run_exe uninstall2 /UNINST
+cp "$OUT/commands.log" "$OUT/manual.log"; : > "$OUT/commands.log"
+run_exe install3 -install:auto
+cp "$F" "$OUT/file3"
+run_exe uninstall3 -uninstall
+exit 0
+)SH",
+                     row.init);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string args = "-port 8080 \"two words\" \"say \\\"hi\\\"\"";
+    const std::string escaped = "-port 8080 \\\"two words\\\" \\\"say \\\\\\\"hi\\\\\\\"\\\"";
+
+    EXPECT_EQ(box.Read("install1.rc"), "0");
+    EXPECT_EQ(box.Read("install1.out"), "Service 'probesvc' installed successfully.\n\n");
+    EXPECT_EQ(box.Read("file1"), Expected(row, box.exe(), false, args, escaped));
+    char mode[16];
+    snprintf(mode, sizeof mode, "%o\n", row.mode);
+    EXPECT_EQ(box.Read("mode1"), mode);
+
+    EXPECT_EQ(box.Read("install2.rc"), std::to_string(280 & 0xFF));
+    EXPECT_EQ(box.Read("install2.out"), "Service 'probesvc' install failed, the service already exists.\n\n");
+    EXPECT_EQ(box.Read("unchanged"), "same\n");
+
+    if (row.init == InitSystem::SystemD) {
+        EXPECT_EQ(box.Read("verify.rc"), "0") << box.Read("verify.err");
+    } else if (row.init != InitSystem::UpStart) {
+        EXPECT_EQ(box.Read("syntax.rc"), "0") << box.Read("syntax.err");
+    }
+
+    EXPECT_EQ(box.Read("uninstall1.rc"), "0");
+    EXPECT_EQ(box.Read("uninstall1.out"), "Service 'probesvc' uninstalled successfully.\n\n");
+    EXPECT_FALSE(tvxtest::FileExists(box.out("after-uninstall")));
+    EXPECT_EQ(box.Read("uninstall2.rc"), std::to_string(282 & 0xFF));
+    EXPECT_EQ(box.Read("uninstall2.out"), "Service 'probesvc' uninstall failed, service does not exist.\n\n");
+    EXPECT_EQ(box.Read("manual.log"), row.manualLog);
+
+    EXPECT_EQ(box.Read("install3.rc"), "0");
+    EXPECT_EQ(box.Read("file3"), Expected(row, box.exe(), true, "", ""));
+    EXPECT_EQ(box.Read("uninstall3.rc"), "0");
+    EXPECT_EQ(box.Read("commands.log"), row.autoLog);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InitSystems, InstallTest,
+    ::testing::Values(
+        InitRow{"SystemD", InitSystem::SystemD, "/lib/systemd/system/probesvc.service", "systemctl disable probesvc\n",
+                "systemctl enable probesvc\nsystemctl disable probesvc\n", 0644},
+        InitRow{"UpStart", InitSystem::UpStart, "/etc/init/probesvc.conf", "", "", 0644},
+        InitRow{"SysV", InitSystem::SysV, "/etc/init.d/probesvc", "chkconfig --add probesvc\nchkconfig --del probesvc\n",
+                "chkconfig --add probesvc\nchkconfig --del probesvc\n", 0755},
+        InitRow{"SysVRcd", InitSystem::SysVRcd, "/etc/rc.d/init.d/probesvc",
+                "chkconfig --add probesvc\nchkconfig --del probesvc\n",
+                "chkconfig --add probesvc\nchkconfig --del probesvc\n", 0755}),
+    [](const ::testing::TestParamInfo<InitRow>& info) { return std::string(info.param.what); });
+
+// The value of the install option decides start at boot, however it is written;
+// a value option also takes the next argument unless it begins with - or /.
+TEST(InstallOptionTest, AutoStartFollowsTheOptionValue) {
+    struct Row {
+        const char* args;
+        bool autoStart;
+        const char* serviceArgs;
+    } rows[] = {
+        {"-install", false, ""},
+        {"-install:auto", true, ""},
+        {"--install auto", true, ""},
+        {"/INSTALL=AUTO x", true, "x"},
+        {"-inst:manual a b", false, "a b"},
+        {"-install -x y", false, "-x y"},
+        {"-installauto", true, ""},
+        {"first -install:auto last", true, "last"},
+    };
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    std::string body;
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        std::string n = std::to_string(i);
+        body += "run_exe install" + n + " " + rows[i].args + "\ncp /lib/systemd/system/probesvc.service \"$OUT/unit" +
+                n + "\"\nrun_exe uninstall" + n + " -uninstall\n";
+    }
+    auto r = box.Run(body + "cp \"$OUT/commands.log\" \"$OUT/all.log\"\n", InitSystem::SystemD);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::string log;
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        SCOPED_TRACE(rows[i].args);
+        std::string n = std::to_string(i);
+        EXPECT_EQ(box.Read("install" + n + ".rc"), "0");
+        EXPECT_EQ(box.Read("unit" + n), servicetest::ExpectedSystemDUnit("probesvc", box.exe(), rows[i].serviceArgs));
+        EXPECT_EQ(box.Read("uninstall" + n + ".rc"), "0");
+        if (rows[i].autoStart) log += "systemctl enable probesvc\n";
+        log += "systemctl disable probesvc\n";
+    }
+    EXPECT_EQ(box.Read("all.log"), log);
+}
+
+// Names, paths and arguments that a shell or systemd would act on are refused
+// before anything is written or run.
+TEST(InstallRefusalTest, UnsafeNamesAndArgumentsAreRefused) {
+    struct Row {
+        const char* name;       // the executable's file name
+        const char* args;       // after -install
+        const char* problem;    // start of the reason printed
+    } rows[] = {
+        {"bad$name", "", "ERROR: The service name may hold only"},
+        {"bad\"name", "", "ERROR: The service name may hold only"},
+        {"bad`name`", "", "ERROR: The service name may hold only"},
+        {"bad\\name", "", "ERROR: The service name may hold only"},
+        {"bad name", "", "ERROR: The service name may hold only"},
+        {"-badname", "", "ERROR: The service name must not begin with"},
+        {"probesvc", "'$(touch $T/injected)'", "ERROR: The service arguments must not hold"},
+        {"probesvc", "'a;touch $T/injected'", "ERROR: The service arguments must not hold"},
+        {"probesvc", "\"$(printf 'a\\nExecStartPre=/bin/true')\"", "ERROR: The service arguments must not hold"},
+    };
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    std::string body;
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        std::string n = std::to_string(i);
+        std::string quotedName = "'";
+        for (char c : std::string(rows[i].name)) quotedName += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        quotedName += "'";
+        body += "cp \"$EXE\" \"$T/\"" + quotedName + "\n";
+        body += "step install" + n + " env PATH=\"$LPATH\" \"$T/\"" + quotedName + " -install " + rows[i].args + "\n";
+        body += "step uninstall" + n + " env PATH=\"$LPATH\" \"$T/\"" + quotedName + " -uninstall\n";
+    }
+    body += "ls -A \"$T/units-upper\" > \"$OUT/units\"\n";
+    auto r = box.Run(body, InitSystem::SystemD);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        SCOPED_TRACE(rows[i].name + std::string(" ") + rows[i].args);
+        std::string n = std::to_string(i);
+        EXPECT_EQ(box.Read("install" + n + ".rc"), std::to_string(281 & 0xFF));
+        std::string out = box.Read("install" + n + ".out");
+        EXPECT_EQ(out.rfind(rows[i].problem, 0), 0u) << out;
+        std::string tail = std::string("\nService '") + rows[i].name + "' install failed, error occurs.\n\n";
+        EXPECT_EQ(out.substr(out.find('\n')), tail) << out;
+        if (rows[i].args[0] == '\0') {
+            EXPECT_EQ(box.Read("uninstall" + n + ".rc"), std::to_string(281 & 0xFF));
+        } else {
+            EXPECT_EQ(box.Read("uninstall" + n + ".rc"), std::to_string(282 & 0xFF));
+        }
+    }
+    EXPECT_EQ(box.Read("units"), "") << "nothing may be written";
+    EXPECT_EQ(box.Read("commands.log"), "") << "nothing may be run";
+    EXPECT_FALSE(tvxtest::FileExists(box.dir() + "/injected"));
+}
+
+// Paths and names longer than the service's buffers are refused, never cut.
+TEST(InstallRefusalTest, OverlongPathsAndNamesAreRefused) {
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    std::string deepDir = "$T/" + std::string(200, 'd') + "/" + std::string(100, 'e');
+    std::string longName = std::string(120, 'n');
+    auto r = box.Run("mkdir -p \"" + deepDir + "\"\ncp \"$EXE\" \"" + deepDir + "/probesvc\"\ncp \"$EXE\" \"$T/" +
+                         longName + "\"\n" +
+                         "step deep-run env PATH=\"$LPATH\" \"" + deepDir + "/probesvc\"\n"
+                         "step deep-install env PATH=\"$LPATH\" \"" + deepDir + "/probesvc\" -install\n"
+                         "step long-run env PATH=\"$LPATH\" \"$T/" + longName + "\" -no-daemon\n"
+                         "step long-install env PATH=\"$LPATH\" \"$T/" + longName + "\" -install\n"
+                         "ls -A /var/run > \"$OUT/run-after\"\nls -A \"$T/units-upper\" > \"$OUT/units\"\n",
+                     InitSystem::SystemD);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string message =
+        "ERROR: The executable's path must be shorter than 300 bytes and its file name shorter than 100 bytes to run "
+        "or install it as a service.\n";
+    for (const char* run : {"deep-run", "long-run"}) {
+        SCOPED_TRACE(run);
+        EXPECT_EQ(box.Read(std::string(run) + ".rc"), "1");
+        EXPECT_EQ(box.Read(std::string(run) + ".out"), message);
+    }
+    for (const char* install : {"deep-install", "long-install"}) {
+        SCOPED_TRACE(install);
+        EXPECT_EQ(box.Read(std::string(install) + ".rc"), std::to_string(281 & 0xFF));
+        std::string out = box.Read(std::string(install) + ".out");
+        EXPECT_EQ(out.rfind(message, 0), 0u) << out;
+    }
+    EXPECT_EQ(box.Read("run-after"), "lock\n");
+    EXPECT_EQ(box.Read("units"), "");
+}
+
+}  // namespace

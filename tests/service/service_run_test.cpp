@@ -1,0 +1,202 @@
+// The service road end to end: a packed Java application run as a daemon,
+// in the foreground with -no-daemon and with -test; its lock, pid file and
+// stop handling; the help text. Every run that touches /var/run or /var/lock
+// happens inside a ServiceSandbox.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/service/service_sandbox.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using servicetest::ServiceSandbox;
+
+std::string ProbeJar() { return tvxtest::TestJarsDir() + "/service-probe.jar"; }
+
+std::string Report(bool service, const std::string& args, const std::string& command) {
+    return std::string("service=") + (service ? "true" : "false") + "\nargs=" + args + "\ncommand=" + command +
+           "\nsame=true\nstartup=0\n";
+}
+
+// Lock file location: /var/lock/subsys/ when that directory is readable.
+struct LockRow {
+    const char* what;
+    bool subsys;
+    const char* lockDir;
+};
+
+class DaemonTest : public ::testing::TestWithParam<LockRow> {};
+
+TEST_P(DaemonTest, DetachesHoldsTheLockAndStopsCleanlyOnSigterm) {
+    const LockRow& row = GetParam();
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    std::string lock = std::string(row.lockDir) + "probesvc";
+    auto r = box.Run(std::string(row.subsys ? "mkdir -p /run/lock/subsys\n" : "") + "LOCK=" + lock + R"SH(
+run_exe start one "two words" -x
+wait_file "$T/probe-report.txt" || exit 1
+pid=$(cat /var/run/probesvc.pid); track "$pid"
+cp /var/run/probesvc.pid "$OUT/pidfile"
+kill -0 "$pid" && echo alive > "$OUT/alive"
+# daemon(): a session of its own, no longer a child of this shell
+awk '{print $6}' "/proc/$pid/stat" > "$OUT/session"
+echo "$pid" > "$OUT/pid"
+[ -e "$LOCK" ] && echo present > "$OUT/lock-while-running"
+run_exe second
+kill -TERM "$pid"
+wait_gone "$pid" || exit 1
+ls -A /var/run > "$OUT/run-after"
+[ -e "$LOCK" ] && echo present > "$OUT/lock-after"
+exit 0
+)SH");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(box.Read("start.rc"), "0");
+    EXPECT_EQ(box.Read("start.out"), "Service ... ");
+    EXPECT_EQ(tvxtest::ReadFile(box.dir() + "/probe-report.txt"), Report(true, "<one><two words><-x>", "<one><two words><-x>"));
+
+    std::string pid = box.Read("pid");
+    EXPECT_EQ(box.Read("pidfile"), pid);
+    EXPECT_EQ(box.Read("alive"), "alive\n");
+    EXPECT_EQ(box.Read("session"), pid) << "the daemon leads its own session";
+    EXPECT_EQ(box.Read("lock-while-running"), "present\n");
+
+    EXPECT_EQ(box.Read("second.rc"), "1");
+    EXPECT_EQ(box.Read("second.out"), "Service ... ERROR: Acquire lock failed.\n");
+
+    EXPECT_EQ(tvxtest::ReadFile(box.dir() + "/probe-stopped.txt"), "stopped on Service stop\n");
+    EXPECT_EQ(box.Read("run-after"), "lock\n") << "pid file left behind";
+    EXPECT_FALSE(tvxtest::FileExists(box.out("lock-after"))) << "lock file left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(LockPlaces, DaemonTest,
+                         ::testing::Values(LockRow{"VarLock", false, "/var/lock/"},
+                                           LockRow{"Subsys", true, "/var/lock/subsys/"}),
+                         [](const ::testing::TestParamInfo<LockRow>& info) { return std::string(info.param.what); });
+
+// -no-daemon keeps the service in the foreground with the arguments after the
+// option; SIGTERM reaches onStop and the runtime then ends the process with 143,
+// whether the Java main method still runs or has already returned.
+TEST(NoDaemonTest, RunsInTheForegroundAndEndsWith143OnSigterm) {
+    struct Row {
+        std::string args;
+        std::string expected;
+    } rows[] = {
+        {"a b", "<a><b>"},
+        {"return-main", "<return-main>"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        ServiceSandbox box(ProbeJar(), "probesvc");
+        auto r = box.Run(R"SH(
+PATH="$LPATH" "$EXE" dropped -no-daemon )SH" + row.args + R"SH( >"$OUT/run.out" 2>"$OUT/run.err" </dev/null &
+pid=$!; track "$pid"; echo "$pid" > "$OUT/pid"
+wait_file "$T/probe-report.txt" || exit 1
+cp /var/run/probesvc.pid "$OUT/pidfile"
+[ -e /var/lock/probesvc ] && echo present > "$OUT/lock-while-running"
+kill -TERM "$pid"
+wait "$pid"; echo $? > "$OUT/run.rc"
+ls -A /var/run > "$OUT/run-after"
+[ -e /var/lock/probesvc ] && echo present > "$OUT/lock-after"
+exit 0
+)SH");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(box.Read("run.rc"), "143");
+        EXPECT_EQ(box.Read("run.out"), "Service ... ");
+        EXPECT_EQ(box.Read("pidfile"), box.Read("pid"));
+        EXPECT_EQ(box.Read("lock-while-running"), "present\n");
+        EXPECT_EQ(tvxtest::ReadFile(box.dir() + "/probe-report.txt"), Report(true, row.expected, row.expected));
+        EXPECT_EQ(tvxtest::ReadFile(box.dir() + "/probe-stopped.txt"), "stopped on Service stop\n");
+        EXPECT_EQ(box.Read("run-after"), "lock\n");
+        EXPECT_FALSE(tvxtest::FileExists(box.out("lock-after")));
+    }
+}
+
+// -test runs the application directly: not as a service, no lock, no pid file,
+// and getCommandLineArguments is empty.
+TEST(TestModeTest, RunsTheApplicationOutsideServiceControl) {
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    auto r = box.Run(R"SH(
+run_exe test before -test x "y z"
+ls -A /var/run > "$OUT/run-after"
+ls -A /var/lock > "$OUT/lock-after"
+)SH");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(box.Read("test.rc"), "0");
+    EXPECT_EQ(box.Read("test.out"), "");
+    EXPECT_EQ(tvxtest::ReadFile(box.dir() + "/probe-report.txt"), Report(false, "<x><y z>", ""));
+    EXPECT_FALSE(tvxtest::FileExists(box.dir() + "/probe-stopped.txt"));
+    EXPECT_EQ(box.Read("run-after"), "lock\n");
+    EXPECT_EQ(box.Read("lock-after"), "");
+}
+
+// Installing or removing while the service runs is refused with 277.
+TEST(RunningServiceTest, InstallAndUninstallAreDeniedWhileItRuns) {
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    auto r = box.Run(R"SH(
+run_exe start
+wait_file "$T/probe-report.txt" || exit 1
+pid=$(cat /var/run/probesvc.pid); track "$pid"
+run_exe install -install
+run_exe uninstall -uninstall
+ls -A /usr/lib/systemd/system/probesvc.service > "$OUT/unit" 2>&1
+kill -TERM "$pid"; wait_gone "$pid" || exit 1
+run_exe install-after -install
+)SH",
+                     servicetest::InitSystem::SystemD);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(box.Read("install.rc"), std::to_string(277 & 0xFF));
+    EXPECT_EQ(box.Read("install.out"), "Service 'probesvc' install failed, the requested access was denied.\n\n");
+    EXPECT_EQ(box.Read("uninstall.rc"), std::to_string(277 & 0xFF));
+    EXPECT_EQ(box.Read("uninstall.out"), "Service 'probesvc' uninstall failed, the requested access was denied.\n\n");
+    EXPECT_NE(box.Read("unit").find("No such file"), std::string::npos);
+    EXPECT_EQ(box.Read("install-after.rc"), "0");
+}
+
+// Runs the launcher once per argument line inside the sandbox; returns the
+// standard output of each run, failing on a non-zero status.
+std::vector<std::string> RunEach(ServiceSandbox& box, const std::vector<std::string>& argLines) {
+    std::string body;
+    for (size_t i = 0; i < argLines.size(); ++i) body += "run_exe run" + std::to_string(i) + " " + argLines[i] + "\n";
+    auto r = box.Run(body);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> outputs;
+    for (size_t i = 0; i < argLines.size(); ++i) {
+        EXPECT_EQ(box.Read("run" + std::to_string(i) + ".rc"), "0") << argLines[i];
+        outputs.push_back(box.Read("run" + std::to_string(i) + ".out"));
+    }
+    return outputs;
+}
+
+// Every spelling of the help option prints the usage text and two newlines.
+TEST(HelpTest, EveryHelpSpellingPrintsTheUsage) {
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    const std::vector<std::string> spellings = {"-help", "--help", "/help", "-h",    "/h",
+                                                "'-?'",  "'/?'",   "-HELP", "-hfoo", "x -h -test"};
+    std::vector<std::string> outputs = RunEach(box, spellings);
+    for (size_t i = 0; i < spellings.size(); ++i)
+        EXPECT_EQ(outputs[i], "Service type application.\n\nUse /install to install service.\n\n") << spellings[i];
+}
+
+// A "message" override is the format of the printed text only when it holds
+// nothing but one "%s"; anything else is printed as it stands.
+TEST(HelpTest, MessageOverridesAreNeverUsedAsFormats) {
+    struct Row {
+        const char* override;
+        const char* printed;
+    } rows[] = {
+        {"Run %s with care.", "Run probesvc with care."},
+        {"Usage: %n%n%x %p", "Usage: %n%n%x %p"},
+        {"%s and %s", "%s and %s"},
+        {"%d services", "%d services"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.override);
+        ServiceSandbox box(ProbeJar(), "probesvc", {std::string("message=1024=") + row.override});
+        std::vector<std::string> outputs = RunEach(box, {"-help"});
+        EXPECT_EQ(outputs[0], std::string(row.printed) + "\n\n");
+    }
+}
+
+}  // namespace
