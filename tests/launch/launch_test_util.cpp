@@ -1,8 +1,12 @@
 #include "tests/launch/launch_test_util.h"
 
+#include <sys/stat.h>
+
 #include <sstream>
 
 #include <gtest/gtest.h>
+
+#include "pack/layout_writer.h"
 
 namespace launchtest {
 
@@ -56,6 +60,16 @@ tvxtest::RunResult PackedApp::Run(const std::vector<std::string>& args, tvxtest:
     argv.insert(argv.end(), args.begin(), args.end());
     if (!options.setEnv.count("LC_ALL")) options.setEnv["LC_ALL"] = "C.UTF-8";
     return tvxtest::Run(argv, options);
+}
+
+void PackedApp::BuildWithoutGenerator(const std::vector<std::string>& lines) {
+    tvxpack::Layout layout;
+    layout.image = tvxtest::ReadFile(tvxtest::BinDir() + "/tvx-launcher");
+    layout.settings = tvxpack::EncodeSettingsBlock(lines);
+    layout.archive = tvxtest::ReadFile(jar);
+    std::string bytes, error;
+    ASSERT_TRUE(tvxpack::BuildExecutable(layout, &bytes, &error)) << error;
+    tvxtest::WriteFile(exe, bytes, 0755);
 }
 
 std::string PackedApp::ErrLog() const { return tvxtest::ReadFile(exe + ".stderr.log"); }

@@ -30,6 +30,8 @@ public:
     PackedApp(const std::vector<std::string>& lines, const std::string& mainClass,
               const std::string& jar = ProbeJar());
     void Repack(const std::vector<std::string>& lines, const std::string& mainClass);
+    // Lays out the launcher image, `lines` and the jar without tvx-pack.
+    void BuildWithoutGenerator(const std::vector<std::string>& lines);
     tvxtest::RunResult Run(const std::vector<std::string>& args,
                            tvxtest::RunOptions options = tvxtest::RunOptions()) const;
     // Standard error's default log beside the executable ("" when absent).

@@ -43,7 +43,8 @@ public class Probe {
         String exit = System.getenv("PROBE_EXIT");
         if (exit != null) System.exit(Integer.parseInt(exit));
         String fail = System.getenv("PROBE_THROW");
-        if (fail != null) throw new IllegalStateException(fail);
+        if (fail == null) fail = System.getProperty("probe.throw", "");
+        if (!fail.isEmpty()) throw new IllegalStateException(fail);
         System.out.println("main returned");
     }
 
