@@ -21,6 +21,17 @@ constexpr int kProcessBlockSize = 4096;
 constexpr int kInstanceSegmentSize = 4096;
 constexpr int kMessageChannelOffset = 1024;
 
+// Name of the environment variable holding the process block's address
+// ("KEYSHM" and the executable's IPC key in eight hexadecimal digits).
+MyCString ProcessBlockVariable(key_t key);
+// Name of the variable naming the process that published the address.
+MyCString ProcessBlockOwnerVariable(key_t key);
+// This process's identity as written into the owner variable.
+MyCString ProcessIdentity();
+
+// One 4096-byte block of pointer slots per process. The copy that creates
+// it publishes its address; a copy loaded later into the same process adopts
+// it (and never frees it).
 class CShmWithinProc {
 public:
     CShmWithinProc();
@@ -42,6 +53,8 @@ private:
     bool m_owner;
 };
 
+// The 4096-byte System V segment of one application: the single-instance
+// counter (an int at offset 0) and, from byte 1024 on, the message channel.
 class CShmHelper {
 public:
     CShmHelper();
@@ -49,6 +62,8 @@ public:
     CShmHelper(const CShmHelper&) = delete;
     CShmHelper& operator=(const CShmHelper&) = delete;
 
+    // Keys the segment by the lock file of `appid` (blanks trimmed, "\", "/" and
+    // ":" made "."), or by the executable's path when it is blank.
     void setkey(const char* appid);
     // The segment's address, attaching on first use; null when the segment
     // cannot be created or attached (the reason is on standard error).

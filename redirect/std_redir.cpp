@@ -1,13 +1,120 @@
-// PLACEHOLDER until the redirection work lands: redirects nothing.
+// Redirection of descriptors 1 and 2 to files or to the input of shell
+// commands, with one open target per distinct name.
 #include "redirect/std_redir.h"
 
-CStdRedir::CStdRedirTarget::CStdRedirTarget(const char* name) : m_fd(-1), m_name(name), m_stream(nullptr) {}
-CStdRedir::CStdRedirTarget::~CStdRedirTarget() {}
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+namespace {
+
+// Saved-descriptor value of a stream that was closed when it was redirected:
+// restoring it means closing it again.
+constexpr int kWasClosed = -2;
+
+// Moves a descriptor that landed on 0, 1 or 2 (the launcher was started with
+// a standard stream closed) above them, so that redirecting the streams can
+// neither overwrite nor close the target itself.
+int MoveAboveStandard(int fd) {
+    if (fd < 0 || fd > 2) return fd;
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
+}
+
+// Puts back one stream: its saved descriptor onto `fd`, or closes `fd` when
+// the stream was closed before the redirection.
+void RestoreStream(int fd, int& saved) {
+    if (saved == -1) return;
+    if (saved == kWasClosed) {
+        close(fd);
+    } else {
+        dup2(saved, fd);
+        close(saved);
+    }
+    saved = -1;
+}
+
+}  // namespace
+
+CStdRedir::CStdRedirTarget::CStdRedirTarget(const char* name) : m_fd(-1), m_name(name), m_stream(nullptr) {
+    if (!name || !*name) return;
+    if (name[0] == '|') {
+        // "e": the pipe is close-on-exec in this process, so programs the
+        // application starts do not keep the command's input open.
+        m_stream = popen(name + 1, "we");
+        if (m_stream) m_fd = fileno(m_stream);
+        return;
+    }
+    m_fd = MoveAboveStandard(open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0664));
+}
+
+CStdRedir::CStdRedirTarget::~CStdRedirTarget() {
+    if (m_stream) {
+        // Closes the pipe and waits until the command has read everything
+        // and ended (returns at once in a process that did not start it).
+        pclose(m_stream);
+    } else if (m_fd != -1) {
+        close(m_fd);
+    }
+    m_stream = nullptr;
+    m_fd = -1;
+}
+
 CStdRedir::CStdRedir() : m_savedStdout(-1), m_savedStderr(-1) {}
-CStdRedir::~CStdRedir() {}
-CStdRedir::CStdRedirTarget* CStdRedir::GetStdRedirTarget(const char*) { return nullptr; }
-int CStdRedir::GetStdRedir(const char*) { return -1; }
-int CStdRedir::RedirectStderr(const char*) { return -1; }
-int CStdRedir::RedirectStdout(const char*) { return -1; }
-void CStdRedir::Restore() {}
-int CStdRedir::Redirect(int, int&, const char*) { return -1; }
+
+CStdRedir::~CStdRedir() { Restore(); }
+
+CStdRedir::CStdRedirTarget* CStdRedir::GetStdRedirTarget(const char* name) {
+    if (!name) return nullptr;
+    for (int i = 0; i < m_targets.GetSize(); ++i) {
+        if (strcmp(m_targets[i]->m_name.c_str(), name) == 0) return m_targets[i];
+    }
+    CStdRedirTarget* target = new CStdRedirTarget(name);
+    m_targets.Append(target);
+    return target;
+}
+
+int CStdRedir::GetStdRedir(const char* name) {
+    CStdRedirTarget* target = GetStdRedirTarget(name);
+    return target ? target->m_fd : -1;
+}
+
+int CStdRedir::RedirectStderr(const char* name) { return Redirect(STDERR_FILENO, m_savedStderr, name); }
+
+int CStdRedir::RedirectStdout(const char* name) { return Redirect(STDOUT_FILENO, m_savedStdout, name); }
+
+int CStdRedir::Redirect(int fd, int& saved, const char* name) {
+    int target = GetStdRedir(name);
+    if (target == -1) return -1;
+    if (saved != -1) return target;  // only the first successful redirection counts
+
+    // Buffered text belongs to the old destination.
+    fflush(fd == STDOUT_FILENO ? stdout : stderr);
+    // The saved copy is close-on-exec: children see only the redirected stream.
+    int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (copy == -1 && errno != EBADF) return target;
+    int result = dup2(target, fd);
+    if (result == -1) {
+        if (copy != -1) close(copy);
+        return -1;
+    }
+    saved = copy == -1 ? kWasClosed : copy;
+    return result;
+}
+
+void CStdRedir::Restore() {
+    if (m_savedStdout == -1 && m_savedStderr == -1 && m_targets.GetSize() == 0) return;
+    fflush(stdout);
+    fflush(stderr);
+    // Descriptors 1 and 2 first: a command sees the end of its input only
+    // when every duplicate of its pipe is closed.
+    RestoreStream(STDOUT_FILENO, m_savedStdout);
+    RestoreStream(STDERR_FILENO, m_savedStderr);
+    // Newest target first: a command started after a stream went into an
+    // earlier command's pipe holds that pipe as its own output, so it has to
+    // end before the earlier command can see the end of its input.
+    for (int i = m_targets.GetSize() - 1; i >= 0; --i) delete m_targets[i];
+    m_targets.Release();
+}
