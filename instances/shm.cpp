@@ -103,6 +103,15 @@ CShmWithinProc::CShmWithinProc() : m_block(nullptr), m_size(kProcessBlockSize), 
     setenv(ownerName, identity, 1);
 }
 
+void CShmWithinProc::Republish() {
+    if (!m_block) return;
+    key_t key = ExecutableKey();
+    MyCString value;
+    value.Format("%lX", reinterpret_cast<unsigned long>(m_block));
+    setenv(ProcessBlockVariable(key), value, 1);
+    setenv(ProcessBlockOwnerVariable(key), ProcessIdentity(), 1);
+}
+
 CShmWithinProc::~CShmWithinProc() {
     if (!m_owner) return;
     // Withdraw the published address so that nothing in this process adopts

@@ -46,6 +46,9 @@ public:
     }
     bool IsOwner() const { return m_owner; }
     void* Block() const { return m_block; }
+    // After fork: publishes the block the child inherited under the child's
+    // identity, so that a copy loaded later into the child adopts it.
+    void Republish();
 
 private:
     void* m_block;

@@ -137,9 +137,14 @@ int TheServiceMainLinux(unsigned, char**, bool daemonize) {
         fflush(stdout);
         exit(1);
     }
-    if (daemonize && daemon(1, 1) != 0) {
-        perror("ERROR: Cannot detach the service");
-        exit(1);
+    if (daemonize) {
+        if (daemon(1, 1) != 0) {
+            perror("ERROR: Cannot detach the service");
+            exit(1);
+        }
+        // The detached child is a new process: the helper classes' copy of
+        // the code must find the process block under its identity.
+        shm.Republish();
     }
     MyCString out = pldr ? pldr->GetStdout() : MyCString();
     if (out.IsEmpty()) stdredir.RedirectStdout("/dev/null");
