@@ -12,6 +12,7 @@
 
 #include "pack/file_io.h"
 #include "pack/settings_text.h"
+#include "settings/layout.h"
 
 namespace tvxpack {
 
@@ -348,7 +349,20 @@ bool AppArchive::WriteTo(int fd, uint64_t offset, uint64_t* length, std::string*
     }
     s.za = nullptr;
     if (!s.writeStarted) {
-        // Nothing to add: the jar is the archive as it is.
+        // Nothing to add: the jar is the archive as it is. The launcher
+        // checks that the archive begins with an entry (or the end record of
+        // an empty archive); a jar with a prefix would fail that check.
+        unsigned char first[4];
+        if (!ReadAt(s.inFd, first, sizeof first, 0)) {
+            *error = "cannot read " + s.path + ": " + strerror(errno);
+            return false;
+        }
+        uint32_t signature = tvx_layout::ReadLE32(first);
+        if (signature != tvx_layout::kLocalHeaderSignature && signature != tvx_layout::kEocdSignature) {
+            *error = s.path + ": data precedes the archive's first entry; the launcher needs the archive to begin "
+                              "with one";
+            return false;
+        }
         if (!CopyRange(s.inFd, 0, fd, offset, s.inSize, error)) return false;
         *length = s.inSize;
         return true;

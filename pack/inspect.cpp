@@ -133,27 +133,7 @@ bool ReadExecutableLayout(const std::string& path, ExecutableLayout* layout, std
     return true;
 }
 
-std::vector<std::string> DecodeSettingsLines(const std::string& settingsText) {
-    std::string text = settingsText.substr(0, settingsText.find('\0'));
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-    std::vector<std::string> lines;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(pos, end - pos));
-        pos = end;
-        if (pos < text.size()) {
-            char c = text[pos];
-            ++pos;
-            if (pos < text.size() && (text[pos] == '\r' || text[pos] == '\n') && text[pos] != c) ++pos;
-        }
-    }
-    return lines;
-}
-
-std::string FormatLayout(const std::string& path, const ExecutableLayout& l,
-                         const std::vector<std::string>& settingsLines) {
+std::string FormatLayout(const std::string& path, const ExecutableLayout& l, const LauncherView& view) {
     std::string out = "executable " + path + "\n";
     char row[160];
     auto add = [&](const char* piece, uint64_t offset, uint64_t size, const char* note) {
@@ -175,9 +155,20 @@ std::string FormatLayout(const std::string& path, const ExecutableLayout& l,
     add("archive A", l.archiveOffset, l.archiveLength, "");
     add("archive comment M", l.commentOffset, l.commentLength, "");
     add("file size", 0, l.fileSize, "");
-    snprintf(row, sizeof row, "settings (%zu lines, as the launcher reads them):\n", settingsLines.size());
-    out += row;
-    for (const std::string& line : settingsLines) out += "  " + line + "\n";
+    if (view.remarkEnd == 0) {
+        out += "warning: the launcher finds no settings block in this file\n";
+    } else if (static_cast<uint64_t>(view.remarkEnd) != l.opaqueOffset) {
+        snprintf(row, sizeof row, "warning: the launcher reads the settings length at %d, not at %" PRIu64 "\n",
+                 view.remarkEnd - 4, l.opaqueOffset - 4);
+        out += row;
+    }
+    auto lines = [&](const char* title, const std::vector<std::string>& list) {
+        snprintf(row, sizeof row, "%s (%zu lines):\n", title, list.size());
+        out += row;
+        for (const std::string& line : list) out += "  " + line + "\n";
+    };
+    lines("settings, as the launcher reads them", view.embedded);
+    if (!view.external.empty()) lines("external configuration file beside it, read first", view.external);
     return out;
 }
 

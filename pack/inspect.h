@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/launcher_view.h"
+
 namespace tvxpack {
 
 struct ExecutableLayout {
@@ -32,14 +34,10 @@ struct ExecutableLayout {
 // message when the file holds no record or its fields do not fit the file.
 bool ReadExecutableLayout(const std::string& path, ExecutableLayout* layout, std::string* error);
 
-// The settings lines of a stored settings text as the launcher reads them:
-// cut at the first NUL, a UTF-8 byte-order mark dropped, lines ended by CR,
-// LF, CR LF or LF CR.
-std::vector<std::string> DecodeSettingsLines(const std::string& settingsText);
-
-// The report printed by --inspect: the layout table, then the settings lines.
-std::string FormatLayout(const std::string& path, const ExecutableLayout& layout,
-                         const std::vector<std::string>& settingsLines);
+// The report printed by --inspect: the layout table, then the settings
+// lines as the launcher reads them (and a warning when the launcher places
+// the settings elsewhere than the layout says).
+std::string FormatLayout(const std::string& path, const ExecutableLayout& layout, const LauncherView& view);
 
 }  // namespace tvxpack
 

@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <cinttypes>
+#include <clocale>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "pack/inspect.h"
+#include "pack/launcher_view.h"
 #include "pack/options.h"
 #include "pack/packer.h"
 
@@ -35,7 +37,7 @@ int Inspect(const std::string& path) {
     tvxpack::ExecutableLayout layout;
     std::string error;
     if (!tvxpack::ReadExecutableLayout(path, &layout, &error)) return Fail(error, 1);
-    std::string report = tvxpack::FormatLayout(path, layout, tvxpack::DecodeSettingsLines(layout.settingsText));
+    std::string report = tvxpack::FormatLayout(path, layout, tvxpack::ReadAsLauncher(path));
     fputs(report.c_str(), stdout);
     return 0;
 }
@@ -43,6 +45,7 @@ int Inspect(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    setlocale(LC_ALL, "");  // the launcher reads unmarked settings text in the locale's encoding
     std::vector<std::string> args(argv + 1, argv + argc);
     tvxpack::CommandLine line;
     std::string error;

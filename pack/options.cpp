@@ -140,14 +140,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
 }
 
 const char* HelpText() {
-    return "Usage: tvx-pack [--main CLASS] [--settings FILE] [--set LINE]... [--launcher IMAGE]\n"
-           "                -o OUTPUT APP.jar\n"
+    return "Usage: tvx-pack [--main CLASS] [--settings FILE] [--set LINE]...\n"
+           "                [--launcher IMAGE] -o OUTPUT APP.jar\n"
            "       tvx-pack --inspect EXECUTABLE\n"
            "       tvx-pack --help\n"
-           "\n"
            "Writes OUTPUT (mode 0755): the launcher image, a settings block and APP.jar as\n"
            "one executable that runs the Java application as a program or a service.\n"
-           "\n"
            "  --main CLASS      main class; when no source names one (no --main, no\n"
            "                    'mainclass' line), the Main-Class of APP.jar's manifest\n"
            "  --settings FILE   settings lines from a UTF-8 file ('key value' per line)\n"
@@ -158,7 +156,6 @@ const char* HelpText() {
            "                    renamed, so a failure never leaves a half-written file\n"
            "  --inspect EXE     print an executable's layout (offset and size of every\n"
            "                    piece) and its settings lines; writes nothing\n"
-           "\n"
            "Settings block: the mainclass line, FILE's lines, the --set lines, as UTF-8\n"
            "with a byte-order mark, CR LF line ends and a final NUL. The archive is\n"
            "APP.jar with the helper classes com/brindell/tvx/*.class added from\n"

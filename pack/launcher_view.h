@@ -1,0 +1,21 @@
+// The settings of an executable as the launcher itself reads them, through
+// its own loader (CSettingsLoader) and line reader.
+#ifndef TVX_PACK_LAUNCHER_VIEW_H
+#define TVX_PACK_LAUNCHER_VIEW_H
+
+#include <string>
+#include <vector>
+
+namespace tvxpack {
+
+struct LauncherView {
+    int remarkEnd = 0;                     // E; 0 when the launcher finds no settings
+    std::vector<std::string> embedded;     // lines of the settings block
+    std::vector<std::string> external;     // lines of the configuration file beside it
+};
+
+LauncherView ReadAsLauncher(const std::string& executable);
+
+}  // namespace tvxpack
+
+#endif  // TVX_PACK_LAUNCHER_VIEW_H

@@ -1,0 +1,114 @@
+// The command line of tvx-pack.
+#include "pack/options.h"
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+namespace tvxpack {
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(ParseCommandLineTest, ReadsEveryPackOption) {
+    struct Row {
+        Args args;
+        bool hasMain;
+        const char* mainClass;
+        const char* settings;
+        Args setLines;
+        const char* launcher;
+        const char* output;
+        const char* jar;
+    } rows[] = {
+        {{"--main", "a.B", "-o", "out", "app.jar"}, true, "a.B", "", {}, "", "out", "app.jar"},
+        {{"app.jar", "--main=a.B", "--output=out"}, true, "a.B", "", {}, "", "out", "app.jar"},
+        {{"--set", "option -Xmx64m", "--set=property=a=b", "-o", "o", "j.jar"},
+         false, "", "", {"option -Xmx64m", "property=a=b"}, "", "o", "j.jar"},
+        {{"--settings", "s.cfg", "--launcher", "L", "-o", "o", "j.jar"}, false, "", "s.cfg", {}, "L", "o", "j.jar"},
+        {{"--set", "", "-o", "o", "j.jar"}, false, "", "", {""}, "", "o", "j.jar"},
+        {{"-o", "o", "--", "-odd.jar"}, false, "", "", {}, "", "o", "-odd.jar"},
+        {{"-o", "-", "-"}, false, "", "", {}, "", "-", "-"},
+    };
+    for (const Row& row : rows) {
+        std::string joined;
+        for (const auto& a : row.args) joined += "[" + a + "]";
+        SCOPED_TRACE(joined);
+        CommandLine line;
+        std::string error;
+        ASSERT_TRUE(ParseCommandLine(row.args, &line, &error)) << error;
+        EXPECT_EQ(line.mode, CommandLine::Mode::kPack);
+        EXPECT_EQ(line.pack.hasMain, row.hasMain);
+        EXPECT_EQ(line.pack.mainClass, row.mainClass);
+        EXPECT_EQ(line.pack.settingsFile, row.settings);
+        EXPECT_EQ(line.pack.setLines, row.setLines);
+        EXPECT_EQ(line.pack.launcher, row.launcher);
+        EXPECT_EQ(line.pack.output, row.output);
+        EXPECT_EQ(line.pack.jar, row.jar);
+    }
+}
+
+TEST(ParseCommandLineTest, SelectsInspectAndHelp) {
+    CommandLine line;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine({"--inspect", "exe"}, &line, &error)) << error;
+    EXPECT_EQ(line.mode, CommandLine::Mode::kInspect);
+    EXPECT_EQ(line.inspectPath, "exe");
+    ASSERT_TRUE(ParseCommandLine({"--inspect=other"}, &line, &error)) << error;
+    EXPECT_EQ(line.inspectPath, "other");
+    for (const Args& args : {Args{"--help"}, Args{"-h"}, Args{"-o", "x", "--help", "--bogus"}}) {
+        CommandLine help;
+        ASSERT_TRUE(ParseCommandLine(args, &help, &error)) << error;
+        EXPECT_EQ(help.mode, CommandLine::Mode::kHelp);
+    }
+}
+
+TEST(ParseCommandLineTest, RejectsBadCommandLines) {
+    struct Row {
+        Args args;
+        const char* error;
+    } rows[] = {
+        {{"--bogus", "-o", "o", "j"}, "unknown option '--bogus'"},
+        {{"-x"}, "unknown option '-x'"},
+        {{"--main=a", "--verbose=1"}, "unknown option '--verbose'"},
+        {{"j.jar", "-o"}, "option '-o' needs a value"},
+        {{"j.jar", "-o", "o", "--main"}, "option '--main' needs a value"},
+        {{"--settings", "", "-o", "o", "j"}, "option '--settings' needs a non-empty value"},
+        {{"-o", "", "j"}, "option '-o' needs a non-empty value"},
+        {{"--launcher=", "-o", "o", "j"}, "option '--launcher' needs a non-empty value"},
+        {{"-o", "o"}, "no application jar given"},
+        {{"j.jar"}, "no output given"},
+        {{"-o", "o", "a.jar", "b.jar"}, "more than one application jar given"},
+        {{"--main", "A", "--main", "B", "-o", "o", "j"}, "option '--main' given more than once"},
+        {{"-o", "a", "--output", "b", "j"}, "option '--output' given more than once"},
+        {{"--settings", "a", "--settings", "b", "-o", "o", "j"}, "given more than once"},
+        {{"--inspect", "x", "-o", "y"}, "--inspect takes only the executable"},
+        {{"--inspect", "x", "y"}, "--inspect takes only the executable"},
+        {{"--help=yes"}, "option '--help' takes no value"},
+        {{}, "no application jar given"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.error);
+        CommandLine line;
+        std::string error;
+        EXPECT_FALSE(ParseCommandLine(row.args, &line, &error));
+        EXPECT_NE(error.find(row.error), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
+    }
+}
+
+TEST(HelpTextTest, FitsOneScreenAndNamesEveryOption) {
+    std::string help = HelpText();
+    int lines = 0;
+    size_t start = 0;
+    for (size_t nl; (nl = help.find('\n', start)) != std::string::npos; start = nl + 1) {
+        ++lines;
+        EXPECT_LE(nl - start, 80u) << help.substr(start, nl - start);
+    }
+    EXPECT_LE(lines, 24);
+    for (const char* option : {"--main", "--settings", "--set", "--launcher", "-o", "--inspect", "--help"})
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+}
+
+}  // namespace
+}  // namespace tvxpack
