@@ -3,6 +3,8 @@ add_library(tvx_warnings INTERFACE)
 target_compile_options(tvx_warnings INTERFACE -Wall -Wextra)
 if(TVX_SANITIZE)
   target_compile_options(tvx_warnings INTERFACE
-    -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all
+    # Launcher code has no RTTI, which the vptr check needs.
+    -fno-sanitize=vptr)
   target_link_options(tvx_warnings INTERFACE -fsanitize=address,undefined)
 endif()
