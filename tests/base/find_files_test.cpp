@@ -1,0 +1,200 @@
+// Directory search: _findfirst / _findnext / _findclose.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/platform.h"
+#include "tests/base/dir_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using tvxtest::MakeDirs;
+using tvxtest::TempDir;
+using tvxtest::WriteFile;
+
+struct Entry {
+    std::string name;
+    unsigned attrib;
+};
+
+// Every entry of a search, in the order it yields them.
+std::vector<Entry> Search(const std::string& spec, long* firstResult = nullptr) {
+    std::vector<Entry> entries;
+    _finddata_t data;
+    memset(&data, 0xFF, sizeof data);
+    long handle = _findfirst(spec.c_str(), &data);
+    if (firstResult) *firstResult = handle;
+    if (handle == -1) return entries;
+    int rc = 0;
+    do {
+        EXPECT_EQ(data.time_create, 0);
+        EXPECT_EQ(data.time_access, 0);
+        EXPECT_EQ(data.time_write, 0);
+        EXPECT_EQ(data.size, 0u);
+        EXPECT_TRUE(data.attrib == 0 || data.attrib == _A_SUBDIR) << data.attrib;
+        entries.push_back({data.name, data.attrib});
+        memset(&data, 0xFF, sizeof data);
+        rc = _findnext(handle, &data);
+    } while (rc == 0);
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(_findnext(handle, &data), -1);  // stays exhausted
+    EXPECT_EQ(_findclose(handle), 0);
+    return entries;
+}
+
+std::map<std::string, unsigned> AsMap(const std::vector<Entry>& entries) {
+    std::map<std::string, unsigned> m;
+    for (const Entry& e : entries) m[e.name] = e.attrib;
+    return m;
+}
+
+int OpenDescriptors() {
+    int n = 0;
+    DIR* d = opendir("/proc/self/fd");
+    if (!d) return -1;
+    while (readdir(d)) ++n;
+    closedir(d);
+    return n;
+}
+
+class FindFirst : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MakeDirs(dir_ / "lib/sub");
+        for (const char* name : {"a.jar", "b.jar", "c.txt", ".hidden.jar"}) WriteFile(dir_ / "lib/" + name, "x");
+        ASSERT_EQ(symlink("sub", (dir_ / "lib/dirlink").c_str()), 0);
+        ASSERT_EQ(symlink("a.jar", (dir_ / "lib/filelink.jar").c_str()), 0);
+        ASSERT_EQ(symlink("nowhere", (dir_ / "lib/broken.jar").c_str()), 0);
+    }
+    TempDir dir_;
+    basetest::KeepWorkingDirectory cwd_;  // restored before dir_ is removed
+};
+
+TEST_F(FindFirst, ListsMatchesWithDirectoryAttributes) {
+    const struct {
+        std::string spec;
+        std::map<std::string, unsigned> expected;
+    } rows[] = {
+        {dir_ / "lib/*.jar",
+         {{"a.jar", 0}, {"b.jar", 0}, {".hidden.jar", 0}, {"filelink.jar", 0}, {"broken.jar", 0}}},
+        {dir_ / "lib/*",
+         {{".", 0x10}, {"..", 0x10}, {"sub", 0x10}, {"dirlink", 0x10}, {"a.jar", 0}, {"b.jar", 0},
+          {"c.txt", 0}, {".hidden.jar", 0}, {"filelink.jar", 0}, {"broken.jar", 0}}},
+        {dir_ / "lib/?.jar", {{"a.jar", 0}, {"b.jar", 0}}},
+        {dir_ / "lib/*link*", {{"dirlink", 0x10}, {"filelink.jar", 0}}},
+        {dir_ / "lib/c.txt", {{"c.txt", 0}}},
+        {dir_ / "lib/[ab].jar", {{"a.jar", 0}, {"b.jar", 0}}},
+        {dir_ / "lib//s*", {{"sub", 0x10}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.spec);
+        EXPECT_EQ(AsMap(Search(row.spec)), row.expected);
+    }
+}
+
+TEST_F(FindFirst, KeepsTheDirectoryOrder) {
+    const char* patterns[] = {"*", "*.jar", "?.*"};
+    for (const char* pattern : patterns) {
+        SCOPED_TRACE(pattern);
+        std::vector<std::string> names;
+        for (const Entry& e : Search(dir_ / "lib/" + pattern)) names.push_back(e.name);
+        EXPECT_EQ(names, basetest::ReaddirMatches(dir_ / "lib", pattern, true));
+    }
+}
+
+TEST_F(FindFirst, WithoutSlashListsTheWorkingDirectory) {
+    ASSERT_EQ(chdir((dir_ / "lib").c_str()), 0);
+    EXPECT_EQ(AsMap(Search("?.jar")), (std::map<std::string, unsigned>{{"a.jar", 0}, {"b.jar", 0}}));
+    EXPECT_EQ(AsMap(Search("d*")), (std::map<std::string, unsigned>{{"dirlink", 0x10}}));
+}
+
+TEST_F(FindFirst, NothingToListGivesMinusOne) {
+    const std::string specs[] = {
+        dir_ / "missing/*.jar",      // directory does not exist
+        dir_ / "lib/*.zip",          // nothing matches
+        dir_ / "lib/a.jar/*",        // a file is not a directory
+        dir_ / "lib/",               // empty pattern matches no name
+        "",
+    };
+    int before = OpenDescriptors();
+    for (const std::string& spec : specs) {
+        SCOPED_TRACE(spec);
+        long handle = 0;
+        EXPECT_TRUE(Search(spec, &handle).empty());
+        EXPECT_EQ(handle, -1);
+    }
+    EXPECT_EQ(OpenDescriptors(), before);  // directories opened for nothing are closed again
+    _finddata_t data;
+    EXPECT_EQ(_findfirst(nullptr, &data), -1);
+    EXPECT_EQ(_findnext(-1, &data), -1);
+    EXPECT_EQ(_findclose(-1), -1);
+}
+
+// Builds a directory whose path, with its trailing "/", is exactly `length`
+// bytes long, and returns that path (with the slash).
+std::string DirectoryOfLength(const std::string& base, size_t length) {
+    std::string path = base;
+    while (path.size() + 1 < length) {
+        size_t remaining = length - 1 - path.size();  // to add as "/name" pieces
+        if (remaining < 2) return std::string();
+        size_t name = remaining - 1;
+        if (name > 100) name = remaining - 101 == 1 ? 99 : 100;  // never leave 1 byte over
+        path += "/" + std::string(name, 'd');
+        if (mkdir(path.c_str(), 0755) != 0) return std::string();
+    }
+    return path + "/";
+}
+
+TEST_F(FindFirst, DirectoryPartUpTo299Bytes) {
+    std::string dir299 = DirectoryOfLength(dir_.path(), 299);
+    ASSERT_EQ(dir299.size(), 299u);
+    WriteFile(dir299 + "f.jar", "x");
+    EXPECT_EQ(AsMap(Search(dir299 + "*.jar")), (std::map<std::string, unsigned>{{"f.jar", 0}}));
+
+    ASSERT_EQ(mkdir((dir_ / "other").c_str(), 0755), 0);
+    std::string dir300 = DirectoryOfLength(dir_ / "other", 300);
+    ASSERT_EQ(dir300.size(), 300u);
+    WriteFile(dir300 + "f.jar", "x");
+    long handle = 0;
+    EXPECT_TRUE(Search(dir300 + "*.jar", &handle).empty());  // refused, not cut short
+    EXPECT_EQ(handle, -1);
+}
+
+TEST_F(FindFirst, PatternUpTo99Bytes) {
+    std::string name(120, 'p');
+    WriteFile(dir_ / "lib/" + name, "x");
+    std::string pattern99 = std::string(98, 'p') + "*";
+    EXPECT_EQ(AsMap(Search(dir_ / "lib/" + pattern99)), (std::map<std::string, unsigned>{{name, 0}}));
+    // One byte longer: refused even though it would match.
+    std::string pattern100 = std::string(99, 'p') + "*";
+    long handle = 0;
+    EXPECT_TRUE(Search(dir_ / "lib/" + pattern100, &handle).empty());
+    EXPECT_EQ(handle, -1);
+}
+
+TEST_F(FindFirst, LinksWithLongNamesInALongDirectory) {
+    // The directory path leaves no room to append a long name and "/.":
+    // links must still be told apart correctly.
+    std::string dir = DirectoryOfLength(dir_.path(), 280);
+    ASSERT_EQ(dir.size(), 280u);
+    std::string linkToDir(200, 'L');
+    std::string linkToFile(200, 'F');
+    MakeDirs(dir + "target");
+    WriteFile(dir + "file", "x");
+    ASSERT_EQ(symlink("target", (dir + linkToDir).c_str()), 0);
+    ASSERT_EQ(symlink("file", (dir + linkToFile).c_str()), 0);
+    std::map<std::string, unsigned> expected{{linkToDir, 0x10}, {linkToFile, 0}};
+    EXPECT_EQ(AsMap(Search(dir + "[LF]*")), expected);
+    // Short names in the same directory use the directory path itself.
+    ASSERT_EQ(symlink("target", (dir + "s").c_str()), 0);
+    EXPECT_EQ(AsMap(Search(dir + "s")), (std::map<std::string, unsigned>{{"s", 0x10}}));
+}
+
+}  // namespace
