@@ -432,3 +432,39 @@ TEST(LaunchReporting, OnceWhenBothStreamsShareAPathTwiceOtherwise) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LaunchSingleInstance, SecondStartIsRefusedWhileTheCounterIsRaised) {
+    struct Row {
+        const char* value;
+        int secondStatus;
+    } rows[] = {{"true", 11}, {"TRUE", 11}, {"custom-not", 0}, {"", 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.value);
+        PackedApp app({std::string("singleinstance ") + row.value}, kProbe);
+        // Both starts share one private IPC namespace (and so one segment);
+        // the first one stays alive until the second has finished.
+        RunOptions options;
+        options.setEnv["APP"] = app.exe;
+        options.setEnv["DIR"] = app.dir.path();
+        options.setEnv["LC_ALL"] = "C.UTF-8";
+        const char* script =
+            "PROBE_HOLD=\"$DIR/release\" \"$APP\" -test > \"$DIR/first.out\" & first=$!\n"
+            "i=0; until grep -q argc= \"$DIR/first.out\" || [ $i -ge 600 ]; do sleep 0.1; i=$((i+1)); done\n"
+            "\"$APP\" -test; echo \"second=$?\"\n"
+            "touch \"$DIR/release\"; wait $first; echo \"first=$?\"; cat \"$DIR/first.out\"\n";
+        tvxtest::WriteFile(app.dir / "two.sh", script);
+        RunResult r = tvxtest::Run({"/usr/bin/unshare", "--ipc", "/bin/sh", app.dir / "two.sh"}, options);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find("first=0\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("second=" + std::to_string(row.secondStatus) + "\n"), std::string::npos) << r.out;
+        const std::string refusal = "There is already an instance of this program running.\n";
+        int refusals = row.secondStatus == 11 ? 1 : 0;
+        EXPECT_EQ(CountOf(r.out, refusal), refusals) << r.out;
+        EXPECT_EQ(CountOf(app.ErrLog(), refusal), refusals) << app.ErrLog();
+        EXPECT_EQ(CountOf(r.out, "main returned\n"), 2 - refusals) << r.out;
+    }
+}
+
+}  // namespace

@@ -26,6 +26,11 @@ public class Probe {
         System.out.print(out);
         System.out.flush();
 
+        String hold = System.getenv("PROBE_HOLD");
+        if (hold != null) {
+            // Stay alive until the file exists (at most a minute).
+            for (int i = 0; i < 600 && !new File(hold).exists(); i++) Thread.sleep(100);
+        }
         if (System.getenv("PROBE_THREAD") != null) {
             Thread worker = new Thread(new Runnable() {
                 public void run() {
