@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "settings/settings_loader.h"
+#include "tests/settings/settings_fixture.h"
 
 namespace {
+
+using settingstest::Bytes;
 
 std::vector<std::string> ReadLines(const char* text) {
     CLineReader reader(text);
@@ -158,7 +161,7 @@ TEST(SettingsLineSyntax, EmptyLinesAndEmptyKeyMatchNothing) {
 }
 
 TEST(SettingsLineSyntax, NulInTheBufferEndsTheSettings) {
-    EXPECT_EQ(Values(std::string("option a\r\n\0option b\r\n", 21), "option"), std::vector<std::string>{"a"});
+    EXPECT_EQ(Values(Bytes("option a\r\n\0option b\r\n"), "option"), std::vector<std::string>{"a"});
 }
 
 }  // namespace

@@ -13,6 +13,12 @@
 
 namespace settingstest {
 
+// A string literal with every byte, embedded NULs included.
+template <size_t N>
+std::string Bytes(const char (&literal)[N]) {
+    return std::string(literal, N - 1);
+}
+
 // A small image holding one archive length record among other bytes.
 std::string SyntheticImage();
 // The bytes of the settings probe program (a real linked image).
