@@ -7,12 +7,15 @@ int MyCString::Format(const char* format, ...) {
     // Format into separate storage first: an argument may be this string's
     // own text, which writing or growing in place would destroy.
     char small[1024];
-    va_list args;
-    va_start(args, format);
-    int n = vsnprintf(small, sizeof small, format ? format : "", args);
-    va_end(args);
-    if (n < 0) n = 0;
+    int n = 0;
     const char* text = small;
+    va_list args;
+    if (format) {
+        va_start(args, format);
+        n = vsnprintf(small, sizeof small, format, args);
+        va_end(args);
+        if (n < 0) n = 0;
+    }
     CBufferT<char> large;
     if (n >= static_cast<int>(sizeof small)) {
         large.SetSize(tvx_detail::AddLengths(n, 1));
