@@ -110,18 +110,35 @@ exit 0
 }
 
 // -test runs the application directly: not as a service, no lock, no pid file,
-// and getCommandLineArguments is empty.
+// and getCommandLineArguments is empty. An argument that begins with the
+// option's name selects it too; the "interactive" forms are passed over.
 TEST(TestModeTest, RunsTheApplicationOutsideServiceControl) {
+    struct Row {
+        const char* args;
+        const char* expected;
+    } rows[] = {
+        {"before -test x \"y z\"", "<x><y z>"},
+        {"-TESTrun x", "<x>"},
+        {"-interactive /inter -test x", "<x>"},
+    };
     ServiceSandbox box(ProbeJar(), "probesvc");
-    auto r = box.Run(R"SH(
-run_exe test before -test x "y z"
+    std::string body;
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        std::string n = std::to_string(i);
+        body += "run_exe test" + n + " " + rows[i].args + "\nmv \"$T/probe-report.txt\" \"$OUT/report" + n + "\"\n";
+    }
+    auto r = box.Run(body + R"SH(
 ls -A /var/run/probesvc.pid /var/lock/probesvc > "$OUT/left" 2>/dev/null
 exit 0
 )SH");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(box.Read("test.rc"), "0");
-    EXPECT_EQ(box.Read("test.out"), "");
-    EXPECT_EQ(tvxtest::ReadFile(box.dir() + "/probe-report.txt"), Report(false, "<x><y z>", ""));
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        SCOPED_TRACE(rows[i].args);
+        std::string n = std::to_string(i);
+        EXPECT_EQ(box.Read("test" + n + ".rc"), "0");
+        EXPECT_EQ(box.Read("test" + n + ".out"), "");
+        EXPECT_EQ(box.Read("report" + n), Report(false, rows[i].expected, ""));
+    }
     EXPECT_FALSE(tvxtest::FileExists(box.dir() + "/probe-stopped.txt"));
     EXPECT_EQ(box.Read("left"), "") << "no pid file or lock file under -test";
 }
@@ -168,7 +185,7 @@ std::vector<std::string> RunEach(ServiceSandbox& box, const std::vector<std::str
 TEST(HelpTest, EveryHelpSpellingPrintsTheUsage) {
     ServiceSandbox box(ProbeJar(), "probesvc");
     const std::vector<std::string> spellings = {"-help", "--help", "/help", "-h",    "/h",
-                                                "'-?'",  "'/?'",   "-HELP", "-hfoo", "x -h -test"};
+                                                "'-?'",  "'/?'",   "-HELP", "-hfoo", "x -h -test", "-interactive /inter -h"};
     std::vector<std::string> outputs = RunEach(box, spellings);
     for (size_t i = 0; i < spellings.size(); ++i)
         EXPECT_EQ(outputs[i], "Service type application.\n\nUse /install to install service.\n\n") << spellings[i];
