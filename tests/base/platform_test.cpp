@@ -27,6 +27,10 @@ extern "C" int __wrap_close(int fd) {
     return __real_close(fd);
 }
 
+// The leak checker of sanitizer builds needs /proc, which the child of
+// ModuleFileName.WorksWithoutProc hides; it is switched off there only.
+extern "C" int __lsan_is_turned_off() { return getenv("TVX_EXPECTED_EXE") != nullptr; }
+
 namespace {
 
 using tvxtest::TempDir;
@@ -91,9 +95,6 @@ TEST(ModuleFileName, ChildWithoutProc) {
 }
 
 TEST(ModuleFileName, WorksWithoutProc) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the sanitizer runtime needs /proc";
-#else
     std::string exe = ExecutablePath();
     tvxtest::RunOptions options;
     options.setEnv["TVX_EXPECTED_EXE"] = exe;
@@ -103,7 +104,6 @@ TEST(ModuleFileName, WorksWithoutProc) {
         options);
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("child-checked"), std::string::npos) << r.out;
-#endif
 }
 
 TEST(FileHandle, MissingFileGivesTheInvalidHandle) {
