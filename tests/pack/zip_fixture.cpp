@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.h"
+
 namespace packtest {
 
 void WriteZip(const std::string& path, const std::vector<EntrySpec>& entries, const std::string& comment) {
@@ -22,9 +24,17 @@ void WriteZip(const std::string& path, const std::vector<EntrySpec>& entries, co
         ASSERT_GE(index, 0) << zip_strerror(za);
         zip_set_file_compression(za, static_cast<zip_uint64_t>(index), e.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 0);
     }
-    if (!comment.empty())
-        zip_set_archive_comment(za, comment.data(), static_cast<zip_uint16_t>(comment.size()));
     ASSERT_EQ(zip_close(za), 0) << zip_strerror(za);
+    if (comment.empty()) return;
+    // The comment goes in as raw bytes (libzip refuses control characters):
+    // the end record is the file's last 22 bytes; set its length field.
+    ASSERT_LE(comment.size(), 0xFFFFu);
+    std::string zip = tvxtest::ReadFile(path);
+    ASSERT_GE(zip.size(), 22u);
+    ASSERT_EQ(zip.compare(zip.size() - 22, 4, "PK\x05\x06"), 0);
+    zip[zip.size() - 2] = static_cast<char>(comment.size() & 0xFF);
+    zip[zip.size() - 1] = static_cast<char>(comment.size() >> 8);
+    tvxtest::WriteFile(path, zip + comment);
 }
 
 ArchiveView ReadArchive(const std::string& path, uint64_t offset) {

@@ -1,0 +1,327 @@
+// tvx-pack run as a separate program: what it writes, and that the result
+// is still a jar that the JDK, unzip and the launcher read.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "pack/launcher_view.h"
+#include "pack/layout_writer.h"
+#include "settings/layout.h"
+#include "tests/pack/pack_e2e_util.h"
+#include "tests/pack/zip_fixture.h"
+
+namespace packtest {
+namespace {
+
+class PackTest : public ::testing::Test {
+protected:
+    std::string Path(const std::string& name) const { return dir_ / name; }
+
+    // Packs `jar` into `output` with the extra arguments; asserts success.
+    void PackOk(const std::vector<std::string>& extra, const std::string& output, const std::string& jar) {
+        std::vector<std::string> args = extra;
+        args.insert(args.end(), {"-o", output, jar});
+        tvxtest::RunResult r = RunPack(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+    }
+
+    tvxtest::TempDir dir_;
+};
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST_F(PackTest, SettingsBlockTakesEachSourceInOrder) {
+    struct Row {
+        const char* name;
+        const char* settingsFile;  // content, or null for none
+        std::vector<std::string> args;
+        std::vector<std::string> lines;
+    } rows[] = {
+        {"main class from the manifest", nullptr, {}, {"mainclass packtest.Hello"}},
+        {"main class from --main", nullptr, {"--main", "packtest.Other"}, {"mainclass packtest.Other"}},
+        {"manifest, file, then --set lines",
+         "\xEF\xBB\xBFoption -Xss1m\r\nproperty a=b\r\n",
+         {"--set", "option -Xmx64m", "--set", "property=app.mode=fast"},
+         {"mainclass packtest.Hello", "option -Xss1m", "property a=b", "option -Xmx64m", "property=app.mode=fast"}},
+        {"a mainclass line in the file replaces the manifest", "MainClass packtest.Other\nargv x\n", {},
+         {"MainClass packtest.Other", "argv x"}},
+        {"a --set mainclass line replaces the manifest", nullptr, {"--set", "mainclass=packtest.Other"},
+         {"mainclass=packtest.Other"}},
+        {"--main first, UTF-8 values kept", "property greeting=h\xC3\xA9llo\n",
+         {"--set", "property who=w\xC3\xB6rld", "--main", "packtest.Other"},
+         {"mainclass packtest.Other", "property greeting=h\xC3\xA9llo", "property who=w\xC3\xB6rld"}},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string out = Path("exe" + std::to_string(++n));
+        std::vector<std::string> args = row.args;
+        if (row.settingsFile) {
+            tvxtest::WriteFile(Path("settings.txt"), row.settingsFile);
+            args.insert(args.end(), {"--settings", Path("settings.txt")});
+        }
+        PackOk(args, out, TestJar());
+        tvxpack::ExecutableLayout layout = LayoutOf(out);
+        EXPECT_EQ(layout.firstUnreadLength, 0u);
+        EXPECT_EQ(layout.secondUnreadLength, 0u);
+        // Stored as UTF-8 with a byte-order mark, CR LF line ends and a NUL.
+        EXPECT_EQ(layout.settingsText, tvxpack::EncodeSettingsBlock(row.lines));
+        const std::string file = tvxtest::ReadFile(out);
+        EXPECT_EQ(file.substr(layout.imageSize, 8), std::string(8, '\0')) << "S = R = 0";
+        EXPECT_EQ(file.substr(layout.opaqueOffset, 16), std::string(16, '\0')) << "opaque field";
+        EXPECT_EQ(file.substr(layout.archiveOffset, 4), "PK\x03\x04");
+        // The launcher's reader sees exactly these lines.
+        tvxpack::LauncherView view = tvxpack::ReadAsLauncher(out);
+        EXPECT_EQ(static_cast<uint64_t>(view.remarkEnd), layout.opaqueOffset);
+        EXPECT_EQ(view.embedded, row.lines);
+    }
+}
+
+TEST_F(PackTest, OutputIsStillAJarForUnzipTheJdkAndJava) {
+    const std::string exe = Path("app");
+    PackOk({}, exe, TestJar());
+
+    // unzip warns about the launcher before the archive, and nothing else.
+    tvxtest::RunResult unzip = tvxtest::Run({"unzip", "-t", exe});
+    EXPECT_TRUE(unzip.exitCode == 0 || unzip.exitCode == 1) << unzip.out << unzip.err;
+    EXPECT_NE(unzip.out.find("No errors detected in compressed data"), std::string::npos) << unzip.out;
+    int tested = 0;
+    for (const std::string& line : SplitLines(unzip.out + unzip.err)) {
+        if (line.find("testing: ") != std::string::npos) {
+            ++tested;
+            EXPECT_NE(line.find(" OK"), std::string::npos) << line;
+            continue;
+        }
+        bool known = line.rfind("Archive:", 0) == 0 || line.find("extra bytes at beginning") != std::string::npos ||
+                     line.find("(attempting to process anyway)") != std::string::npos ||
+                     line.find("No errors detected") != std::string::npos;
+        EXPECT_TRUE(known) << "unexpected unzip line: " << line;
+    }
+
+    tvxtest::RunResult jar = tvxtest::Run({tvxtest::JavaHome() + "/bin/jar", "tf", exe});
+    ASSERT_EQ(jar.exitCode, 0) << jar.err;
+    std::vector<std::string> listed = SplitLines(jar.out);
+    std::set<std::string> names(listed.begin(), listed.end());
+    EXPECT_EQ(names.size(), listed.size()) << "no entry twice";
+    EXPECT_EQ(static_cast<int>(listed.size()), tested);
+    std::vector<std::string> expected = {"META-INF/MANIFEST.MF", "packtest/Hello.class", "packtest/Other.class"};
+    for (const std::string& helper : HelperClassNames()) expected.push_back(helper);
+    for (const std::string& name : expected) EXPECT_EQ(names.count(name), 1u) << name;
+
+    tvxtest::RunResult java = tvxtest::Run({tvxtest::JavaHome() + "/bin/java", "-cp", exe, "packtest.Hello", "a", "b"});
+    ASSERT_EQ(java.exitCode, 0) << java.err;
+    EXPECT_EQ(java.out, "main=packtest.Hello\nargs=a,b\nmode=null\nhelper=com.brindell.tvx.Instances\n");
+}
+
+TEST_F(PackTest, EntriesAreCopiedNotRecompressed) {
+    const std::string made = Path("made.jar");
+    WriteZip(made, {{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMain-Class: x.Main\r\n\r\n"},
+                    {"x/Main.class", std::string(20000, 'm')},
+                    {"stored.txt", "kept as it is, not compressed", false},
+                    {"random.bin", RandomBytes(300000, 7)},
+                    {"text.txt", std::string(100000, 't') + "end"},
+                    {"empty.txt", ""},
+                    {"dir/", ""}});
+    const ArchiveView helpers = ReadArchive(HelpersJar());
+    ASSERT_TRUE(helpers.ok) << helpers.error;
+    for (const std::string& jar : {TestJar(), made}) {
+        SCOPED_TRACE(jar);
+        const std::string exe = Path("exe");
+        PackOk({}, exe, jar);
+        const ArchiveView in = ReadArchive(jar);
+        const ArchiveView out = ReadArchive(exe, LayoutOf(exe).archiveOffset);
+        ASSERT_TRUE(in.ok) << in.error;
+        ASSERT_TRUE(out.ok) << out.error;
+        EXPECT_EQ(out.entries.size(), in.entries.size() + HelperClassNames().size());
+        for (const auto& [name, entry] : in.entries) {
+            SCOPED_TRACE(name);
+            ASSERT_EQ(out.entries.count(name), 1u);
+            const RawEntry& copied = out.entries.at(name);
+            EXPECT_EQ(copied.method, entry.method);
+            EXPECT_EQ(copied.crc, entry.crc);
+            EXPECT_EQ(copied.size, entry.size);
+            EXPECT_TRUE(copied.raw == entry.raw) << "compressed bytes differ";
+        }
+        for (const std::string& name : HelperClassNames()) {
+            SCOPED_TRACE(name);
+            ASSERT_EQ(out.entries.count(name), 1u);
+            EXPECT_TRUE(out.entries.at(name).raw == helpers.entries.at(name).raw);
+            EXPECT_EQ(out.entries.at(name).method, helpers.entries.at(name).method);
+        }
+    }
+}
+
+TEST_F(PackTest, JarCommentStaysTheArchiveComment) {
+    const std::string comment = "built for tvx \xE2\x9C\x93 (a jar comment)";
+    const std::string jar = Path("commented.jar");
+    WriteZip(jar, {{"c/Main.class", "cafebabe"}}, comment);
+    const std::string exe = Path("exe");
+    PackOk({"--main", "c.Main"}, exe, jar);
+    const std::string file = tvxtest::ReadFile(exe);
+    ASSERT_GT(file.size(), comment.size());
+    EXPECT_EQ(file.substr(file.size() - comment.size()), comment);
+    tvxpack::ExecutableLayout layout = LayoutOf(exe);
+    EXPECT_EQ(layout.commentLength, comment.size());
+    EXPECT_EQ(ReadArchive(exe, layout.archiveOffset).comment, comment);
+    EXPECT_EQ(tvxpack::ReadAsLauncher(exe).embedded, std::vector<std::string>{"mainclass c.Main"});
+}
+
+TEST_F(PackTest, HelperClassesAlreadyInTheJarAreKept) {
+    // A jar made of the helper classes themselves is copied byte for byte.
+    const std::string whole = Path("whole.jar");
+    tvxtest::WriteFile(whole, tvxtest::ReadFile(HelpersJar()));
+    PackOk({"--main", "com.brindell.tvx.Instances"}, Path("exe1"), whole);
+    tvxpack::ExecutableLayout layout = LayoutOf(Path("exe1"));
+    EXPECT_TRUE(tvxtest::ReadFile(Path("exe1")).substr(layout.archiveOffset) == tvxtest::ReadFile(whole));
+
+    // A jar with its own copy of one helper class keeps that copy.
+    const std::string mine = "my own Instances.class";
+    const std::string partial = Path("partial.jar");
+    WriteZip(partial, {{"com/brindell/tvx/Instances.class", mine, false}, {"p/Main.class", "main"}});
+    PackOk({"--main", "p.Main"}, Path("exe2"), partial);
+    const ArchiveView out = ReadArchive(Path("exe2"), LayoutOf(Path("exe2")).archiveOffset);
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ(out.entries.at("com/brindell/tvx/Instances.class").raw, mine);
+    for (const std::string& name : HelperClassNames()) EXPECT_EQ(out.entries.count(name), 1u) << name;
+    EXPECT_EQ(out.entries.size(), HelperClassNames().size() + 1);
+}
+
+TEST_F(PackTest, OutputIsMode0755AndReplacesAnOldFileWhole) {
+    const std::string exe = Path("app");
+    tvxtest::WriteFile(exe, "old content", 0600);
+    mode_t old = umask(077);
+    tvxtest::RunResult r = RunPack({"-o", exe, TestJar()});
+    umask(old);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    struct stat st;
+    ASSERT_EQ(stat(exe.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    const std::string file = tvxtest::ReadFile(exe);
+    EXPECT_EQ(file.substr(0, 4), "\x7f" "ELF");
+    EXPECT_EQ(static_cast<uint64_t>(file.size()), LayoutOf(exe).fileSize);
+    EXPECT_EQ(ListDir(dir_.path()), std::set<std::string>{"app"}) << "no temporary file left";
+}
+
+TEST_F(PackTest, InspectShowsTheLayoutAndSettingsAndWritesNothing) {
+    const std::string comment = "inspect me";
+    const std::string jar = Path("in.jar");
+    WriteZip(jar, {{"i/Main.class", std::string(3000, 'i')}}, comment);
+    const std::vector<std::string> lines = {"mainclass i.Main", "option -Xmx32m", "property k=v"};
+    const std::string exe = Path("exe");
+    PackOk({"--main", "i.Main", "--set", lines[1], "--set", lines[2]}, exe, jar);
+    const std::string before = tvxtest::ReadFile(exe);
+    const std::set<std::string> listing = ListDir(dir_.path());
+
+    tvxtest::RunResult r = RunPack({"--inspect", exe});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+
+    // Every figure, computed from what went in.
+    struct stat st;
+    ASSERT_EQ(stat(LauncherImage().c_str(), &st), 0);
+    const uint64_t image = static_cast<uint64_t>(st.st_size);
+    const uint64_t t = tvxpack::EncodeSettingsBlock(lines).size();
+    const uint64_t f = before.size();
+    const uint64_t m = comment.size();
+    const uint64_t a = f - image - 12 - t - 16 - m;
+    auto row = [](const char* piece, uint64_t offset, uint64_t size) {
+        char buffer[128];
+        snprintf(buffer, sizeof buffer, "  %-22s %12llu %12llu", piece, static_cast<unsigned long long>(offset),
+                 static_cast<unsigned long long>(size));
+        return std::string(buffer);
+    };
+    for (const std::string& expected :
+         {row("launcher image", 0, image), row("first unread block S", image, 0),
+          row("second unread block R", image + 4, 0), row("settings text T", image + 8, t),
+          row("opaque field", image + 12 + t, 16), row("archive A", image + 28 + t, a),
+          row("archive comment M", f - m, m), row("file size", 0, f)})
+        EXPECT_NE(r.out.find(expected), std::string::npos) << "missing: " << expected << "\n" << r.out;
+    EXPECT_NE(r.out.find("(3 lines):\n  mainclass i.Main\n  option -Xmx32m\n  property k=v\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("warning"), std::string::npos) << r.out;
+    EXPECT_TRUE(tvxtest::ReadFile(exe) == before) << "--inspect changed the file";
+    EXPECT_EQ(ListDir(dir_.path()), listing);
+
+    tvxtest::RunResult plain = RunPack({"--inspect", jar});
+    EXPECT_EQ(plain.exitCode, 1);
+    EXPECT_EQ(plain.err, "tvx-pack: " + jar + ": no archive length record (not a tvx executable)\n");
+}
+
+TEST_F(PackTest, HelpExplainsTheCommandLine) {
+    tvxtest::RunResult r = RunPack({"--help"});
+    ASSERT_EQ(r.exitCode, 0);
+    EXPECT_LE(LineCount(r.out), 24);
+    for (const char* word : {"--main", "--settings", "--set", "--launcher", "-o", "--inspect", "0755", "Main-Class"})
+        EXPECT_NE(r.out.find(word), std::string::npos) << word;
+}
+
+TEST_F(PackTest, LauncherAndHelpersAreFoundBesideTheProgram) {
+    // The build's own launcher is the default image, its record patched.
+    PackOk({}, Path("exe"), TestJar());
+    const std::string image = tvxtest::ReadFile(LauncherImage());
+    const std::string file = tvxtest::ReadFile(Path("exe"));
+    const long record = tvxpack::FindLengthRecord(image);
+    ASSERT_GE(record, 0);
+    tvxpack::ExecutableLayout layout = LayoutOf(Path("exe"));
+    EXPECT_EQ(layout.imageSize, image.size());
+    const size_t at = static_cast<size_t>(record);
+    EXPECT_TRUE(file.compare(0, at, image, 0, at) == 0) << "image before the record";
+    EXPECT_TRUE(file.compare(at + 4, image.size() - at - 4, image, at + 4) == 0) << "image after the record";
+    EXPECT_EQ(tvx_layout::ReadLE32(reinterpret_cast<const unsigned char*>(file.data() + record)), layout.archiveLength);
+
+    // A copy of the tools elsewhere finds its own neighbours, nothing of the build.
+    tvxtest::MakeDirs(Path("tools/bin"));
+    tvxtest::MakeDirs(Path("tools/lib"));
+    const std::string program = Path("tools/bin/tvx-pack");
+    tvxtest::WriteFile(program, tvxtest::ReadFile(PackProgram()), 0755);
+    std::string fakeImage = "\x7f" "ELF fake launcher " + std::string(8, '\0') +
+                            std::string(tvx_layout::kRecordMarker, tvx_layout::kRecordMarkerSize) + " end";
+    tvxtest::WriteFile(Path("tools/bin/tvx-launcher"), fakeImage, 0755);
+    tvxtest::WriteFile(Path("tools/lib/tvx-helpers.jar"), tvxtest::ReadFile(HelpersJar()));
+    tvxtest::RunResult r = tvxtest::Run({program, "-o", Path("moved"), TestJar()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(LayoutOf(Path("moved")).imageSize, fakeImage.size());
+    EXPECT_EQ(tvxtest::ReadFile(Path("moved")).substr(0, 18), fakeImage.substr(0, 18));
+
+    // --launcher picks another image.
+    tvxtest::WriteFile(Path("other-image"), "OTHER" + fakeImage);
+    PackOk({"--launcher", Path("other-image")}, Path("exe3"), TestJar());
+    EXPECT_EQ(tvxtest::ReadFile(Path("exe3")).substr(0, 5), "OTHER");
+
+    ASSERT_EQ(unlink(Path("tools/lib/tvx-helpers.jar").c_str()), 0);
+    r = tvxtest::Run({program, "-o", Path("nohelpers"), TestJar()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("tools/bin/../lib/tvx-helpers.jar"), std::string::npos) << r.err;
+    ASSERT_EQ(unlink(Path("tools/bin/tvx-launcher").c_str()), 0);
+    r = tvxtest::Run({program, "-o", Path("nolauncher"), TestJar()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("tools/bin/tvx-launcher"), std::string::npos) << r.err;
+    EXPECT_FALSE(tvxtest::FileExists(Path("nohelpers")));
+    EXPECT_FALSE(tvxtest::FileExists(Path("nolauncher")));
+}
+
+TEST_F(PackTest, PackedApplicationRunsUnderTheLauncher) {
+    const std::string exe = Path("hello");
+    PackOk({"--set", "property=app.mode=fast", "--set", "jvmdll " + tvxtest::JavaHome() + "/lib/server/libjvm.so",
+            "--set", "stderr " + Path("hello.err")},
+           exe, TestJar());
+    tvxtest::RunResult r = tvxtest::Run({"/usr/bin/unshare", "--ipc", exe, "-test", "one", "two"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << tvxtest::ReadFile(Path("hello.err"));
+    EXPECT_NE(r.out.find("main=packtest.Hello\nargs=one,two\nmode=fast\nhelper=com.brindell.tvx.Instances\n"),
+              std::string::npos)
+        << r.out << tvxtest::ReadFile(Path("hello.err"));
+}
+
+}  // namespace
+}  // namespace packtest
