@@ -2,10 +2,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <stddef.h>
 #include <string.h>
 #include <unistd.h>
 
 #include "base/platform.h"
+
+// The search record keeps the layout of the 32-bit Windows record.
+static_assert(offsetof(_finddata_t, time_create) == 4 && offsetof(_finddata_t, size) == 16 &&
+                  offsetof(_finddata_t, name) == 20 && sizeof(_finddata_t) == 280,
+              "_finddata_t layout");
 
 namespace {
 

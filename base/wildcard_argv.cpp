@@ -26,6 +26,8 @@ void CWildcardArgv::FindFiles(const char* pattern, MyCStringArray& out) {
     int e = w;  // end of the wildcard segment
     while (e < length && !IsSeparator(pattern[e])) ++e;
 
+    // The listing splits its argument at the last "/" only (a backslash is an
+    // ordinary file-name character to the directory search).
     MyCString listing(pattern, e);
     _finddata_t found;
     long handle = _findfirst(listing.c_str(), &found);
