@@ -1,1 +1,256 @@
-// PLACEHOLDER: Java runtime discovery comes here.
+// Finding the Java runtime library (libjvm.so): a library named in the
+// settings, a runtime shipped beside the application, the runtime of the
+// "java" command on the search path, and JRE_HOME / JAVA_HOME. The result is
+// searched once per process and cached.
+#include <ctype.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "base/platform.h"
+#include "settings/settings_loader.h"
+
+// The directory name the Java runtime uses for this build's processor.
+#if defined(__x86_64__)
+#define TVX_JVM_CPU_DIR "amd64"
+#elif defined(__i386__)
+#define TVX_JVM_CPU_DIR "i386"
+#elif defined(__aarch64__)
+#define TVX_JVM_CPU_DIR "aarch64"
+#elif defined(__arm__)
+#define TVX_JVM_CPU_DIR "arm"
+#else
+#error "no Java runtime processor directory known for this processor"
+#endif
+
+namespace {
+
+const char kLibjvmName[] = "libjvm.so";
+const char kNoSearchYet[] = "-";
+const char kDefaultOrder[] = "cbsie";
+const char kDefaultJreHome[] = "./jre/";
+
+// Layouts of Java runtimes below a home directory, in probe order. The last
+// three serve a home that is a runtime's bin/ directory.
+const char* const kProbeDirs[] = {
+    "",
+    "lib/",
+    TVX_JVM_CPU_DIR "/",
+    "lib/" TVX_JVM_CPU_DIR "/",
+    "jre/lib/" TVX_JVM_CPU_DIR "/",
+    "../lib/",
+    "../lib/" TVX_JVM_CPU_DIR "/",
+    "../jre/lib/" TVX_JVM_CPU_DIR "/",
+};
+
+const char* const kHomeVariables[] = {"JRE_HOME", "JAVA_HOME"};
+
+// Path buffer of the search-path probe and the bound on the links it follows
+// (a chain longer than this is taken for a cycle).
+const int kProbePathSize = PATH_MAX;
+const int kMaxLinkHops = 40;
+
+MyCString* g_jvmPath = nullptr;  // kNoSearchYet until the first search
+
+}  // namespace
+
+static void get_jvm_path_callback() {
+    delete g_jvmPath;
+    g_jvmPath = nullptr;
+}
+
+// The process-wide runtime path cache; null once destroyed at exit.
+static MyCString* JvmPathCache() {
+    static const bool created = [] {
+        g_jvmPath = new MyCString(kNoSearchYet);
+        atexit(get_jvm_path_callback);
+        return true;
+    }();
+    (void)created;
+    return g_jvmPath;
+}
+
+static bool EndsWithSeparator(const MyCString& path) {
+    char last = path.GetAt(path.GetLength() - 1, '\0');
+    return last == '/' || last == '\\';
+}
+
+static bool IsDotEntry(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
+
+// `base` + <subdirectory> + "/libjvm.so" for the first subdirectory of `base`
+// (in directory order) that holds the library; empty when none does.
+static MyCString FindInSubdirectories(const MyCString& base) {
+    MyCString spec(base);
+    spec += "*";
+    _finddata_t entry;
+    long search = _findfirst(spec, &entry);
+    if (search == -1) return MyCString();
+    MyCString found;
+    do {
+        if (!(entry.attrib & _A_SUBDIR) || IsDotEntry(entry.name)) continue;
+        MyCString candidate(base);
+        candidate += entry.name;
+        candidate += "/";
+        candidate += kLibjvmName;
+        if (CSettingsLoader::FileExists(candidate)) {
+            found = candidate;
+            break;
+        }
+    } while (_findnext(search, &entry) == 0);
+    _findclose(search);
+    return found;
+}
+
+// Reads the first whitespace-delimited word printed by "which java" into
+// `path` (left as "/" when nothing is printed). False when the command cannot
+// be started or the word does not fit.
+static bool ReadJavaCommandPath(char* path, int size) {
+    strcpy(path, "/");
+    FILE* pipe = popen("which java", "re");
+    if (!pipe) return false;
+    int c;
+    do {
+        c = fgetc(pipe);
+    } while (c != EOF && isspace(c));
+    int length = 0;
+    bool fits = true;
+    for (; c != EOF && !isspace(c); c = fgetc(pipe)) {
+        if (length + 1 < size)
+            path[length++] = static_cast<char>(c);
+        else
+            fits = false;
+    }
+    if (length > 0) path[length] = '\0';
+    pclose(pipe);
+    return fits;
+}
+
+// Replaces `path` by the end of its chain of symbolic links; relative targets
+// are taken relative to the link's directory. False for a chain that does not
+// end within the bound (a cycle), an unreadable link, or a result that does
+// not fit `size` bytes.
+static bool FollowLinkChain(char* path, int size) {
+    for (int hops = 0;; ++hops) {
+        struct stat st;
+        if (lstat(path, &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        if (hops == kMaxLinkHops) return false;
+        char target[kProbePathSize];
+        ssize_t n = readlink(path, target, sizeof target);
+        if (n < 0 || n >= static_cast<ssize_t>(sizeof target)) return false;
+        target[n] = '\0';
+        int keep = 0;  // bytes of `path` (its directory) that stay in front
+        if (target[0] != '/') {
+            const char* slash = strrchr(path, '/');
+            keep = slash ? static_cast<int>(slash - path) + 1 : 0;
+        }
+        if (keep + n >= size) return false;
+        memcpy(path + keep, target, static_cast<size_t>(n) + 1);
+    }
+}
+
+MyCString CSettingsLoader::GetVM() {
+    if (m_vmName.IsEmpty()) {
+        m_vmName = EnvProcess(GetCommon("vm"), false);
+        if (m_vmName.IsEmpty()) m_vmName = "-";
+    }
+    return m_vmName;
+}
+
+MyCString CSettingsLoader::FindLibjvmFile(const char* home) {
+    MyCString dir(home ? home : "");
+    if (!EndsWithSeparator(dir)) dir += "/";
+    for (const char* probe : kProbeDirs) {
+        MyCString base(dir);
+        base += probe;
+        MyCString candidate(base);
+        candidate += kLibjvmName;
+        if (FileExists(candidate)) return candidate;
+
+        MyCString vm = GetVM();
+        if (vm.GetLength() > 1) {
+            candidate = base;
+            candidate += vm;
+            candidate += "/";
+            candidate += kLibjvmName;
+            if (FileExists(candidate)) return candidate;
+        }
+
+        candidate = FindInSubdirectories(base);
+        if (!candidate.IsEmpty()) return candidate;
+    }
+    return MyCString();
+}
+
+MyCString CSettingsLoader::FindJvmFromEnv() {
+    for (const char* name : kHomeVariables) {
+        const char* home = getenv(name);
+        if (!home || !*home) continue;
+        MyCString found = FindLibjvmFile(home);
+        if (!found.IsEmpty()) return found;
+    }
+    return MyCString();
+}
+
+// The other platform's registry key is of no use here: the runtime of the
+// "java" command on the search path is probed instead.
+MyCString CSettingsLoader::FindJvmFromReg(MyCString) {
+    char path[kProbePathSize];
+    if (!ReadJavaCommandPath(path, kProbePathSize)) return MyCString();
+    if (!FollowLinkChain(path, kProbePathSize)) return MyCString();
+    char* slash = strrchr(path, '/');
+    if (slash)
+        slash[1] = '\0';
+    else
+        strcpy(path, "./");  // a bare name lies in the working directory
+    return FindLibjvmFile(path);
+}
+
+// One pass over the search order; the first source that finds a library wins.
+static MyCString SearchJvm(CSettingsLoader& loader) {
+    MyCString order = loader.GetCommon("jre_order");
+    for (int i = 0; i < order.GetLength(); ++i) order[i] = static_cast<char>(tolower(static_cast<unsigned char>(order[i])));
+    if (!strpbrk(order, kDefaultOrder)) order = kDefaultOrder;
+
+    for (int i = 0; i < order.GetLength(); ++i) {
+        MyCString found;
+        switch (order[i]) {
+            case 'c': {
+                MyCString library = CSettingsLoader::EnvProcess(loader.GetCommon("jvmdll"), false);
+                if (library.IsEmpty()) break;
+                library = loader.ToAbsolutePath(library);
+                if (CSettingsLoader::FileExists(library)) found = library;
+                break;
+            }
+            case 'b': {
+                MyCString home = CSettingsLoader::EnvProcess(loader.GetCommon("jre"), false);
+                if (home.IsEmpty()) home = kDefaultJreHome;
+                found = loader.FindLibjvmFile(loader.ToAbsolutePath(home));
+                break;
+            }
+            case 's':
+                found = loader.FindJvmFromReg("SOFTWARE\\JavaSoft\\JRE");
+                if (found.IsEmpty()) found = loader.FindJvmFromReg("SOFTWARE\\JavaSoft\\Java Runtime Environment");
+                break;
+            case 'e':
+                found = loader.FindJvmFromEnv();
+                break;
+            default:  // "i" (nothing to search on this platform) and other characters
+                break;
+        }
+        if (!found.IsEmpty()) return found;
+    }
+    return MyCString();
+}
+
+MyCString CSettingsLoader::GetJvmPath() {
+    MyCString* cache = JvmPathCache();
+    if (!cache) return SearchJvm(*this);  // only after the cache was destroyed at exit
+    if (*cache != kNoSearchYet) return *cache;
+    cache->Empty();
+    *cache = SearchJvm(*this);
+    return *cache;
+}
