@@ -14,12 +14,6 @@ namespace {
 
 const char* const kExternalSuffixes[] = {".cfg", ".config"};
 
-// The file the settings are read from: `source` when set, else the running
-// executable.
-MyCString SettingsFile(const MyCString& source) {
-    return ExecutableOrSelf(source.IsEmpty() ? nullptr : source.c_str());
-}
-
 // Index just past the last "/" or "\\" of `path`, 0 when it has neither.
 int DirectoryLength(const MyCString& path) {
     for (int i = path.GetLength(); i > 0; --i)
@@ -87,7 +81,11 @@ void AppendExternalConfiguration(CStringBufT<char>& dst, const MyCString& exePat
 CSettingsLoader::CSettingsLoader(bool init) : CSettingsLoader(init, nullptr) {}
 
 CSettingsLoader::CSettingsLoader(bool init, const char* exePath)
-    : CStringBufT<char>(), m_externalLength(0), m_remarkEnd(0), m_sourcePath(exePath) {
+    : CStringBufT<char>(),
+      m_externalLength(0),
+      m_remarkEnd(0),
+      m_sourcePath(exePath),
+      m_readSelf(!exePath) {
     if (init) Init();
 }
 
@@ -99,7 +97,7 @@ void CSettingsLoader::Init() {
 
     CalcZipremEndOffset();
     ResetCurDir();
-    m_exePath = SettingsFile(m_sourcePath);
+    m_exePath = SettingsFile();
     m_appHome.Assign(m_exePath.GetData(), DirectoryLength(m_exePath));
 
     AppendExternalConfiguration(*this, m_exePath);
@@ -115,12 +113,16 @@ void CSettingsLoader::Init() {
     }
 }
 
+MyCString CSettingsLoader::SettingsFile() const {
+    return m_readSelf ? RunningExecutablePath() : m_sourcePath;
+}
+
 void CSettingsLoader::CalcZipremEndOffset() {
     m_remarkEnd = 0;
-    MyCString file = SettingsFile(m_sourcePath);
+    MyCString file = SettingsFile();
     CMappedFile image(file);
-    const uint32_t archive = m_sourcePath.IsEmpty() ? ArchiveLengthOfSelf()
-                                                    : ArchiveLengthInImage(image.Data(), image.Size());
+    const uint32_t archive =
+        m_readSelf ? ArchiveLengthOfSelf() : ArchiveLengthInImage(image.Data(), image.Size());
     // A record never patched: nothing was appended to this image.
     if (archive == 0) return;
 
@@ -143,7 +145,7 @@ void CSettingsLoader::CalcZipremEndOffset() {
 
 void CSettingsLoader::AppendInnerRemark() {
     if (m_remarkEnd < tvx_layout::kLengthFieldSize) return;
-    MyCString file = SettingsFile(m_sourcePath);
+    MyCString file = SettingsFile();
     CMappedFile image(file);
     const uint64_t lengthField = static_cast<uint64_t>(m_remarkEnd) - tvx_layout::kLengthFieldSize;
     if (!image.Holds(lengthField, tvx_layout::kLengthFieldSize)) return;

@@ -77,13 +77,17 @@ public:
     int RemarkEndOffset() const { return m_remarkEnd; }
 
 private:
+    // The file the settings are read from.
+    MyCString SettingsFile() const;
+
     int m_externalLength;
     MyCString m_exePath;
     MyCString m_appHome;
     MyCString m_curDir;
     MyCString m_vmName;
     int m_remarkEnd;
-    MyCString m_sourcePath;  // file the settings are read from (empty: the running executable)
+    MyCString m_sourcePath;  // file the settings are read from, unless m_readSelf
+    bool m_readSelf;         // true: the running executable
 };
 
 // The process's loader, set by main.

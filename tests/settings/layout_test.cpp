@@ -228,6 +228,7 @@ TEST_P(SettingsLayout, UnreadableExecutablesGiveEmptySettings) {
         CSettingsLoader loader(true, path.c_str());
         ExpectNoSettings(loader);
         EXPECT_EQ(loader.RemarkEndOffset(), 0);
+        EXPECT_EQ(std::string(loader.ExePath().c_str()), path);
     }
 }
 
