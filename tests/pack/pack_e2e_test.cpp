@@ -1,6 +1,8 @@
 // tvx-pack run as a separate program: what it writes, and that the result
 // is still a jar that the JDK, unzip and the launcher read.
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <time.h>
 
 #include <algorithm>
 #include <set>
@@ -150,6 +152,7 @@ TEST_F(PackTest, EntriesAreCopiedNotRecompressed) {
             EXPECT_EQ(copied.method, entry.method);
             EXPECT_EQ(copied.crc, entry.crc);
             EXPECT_EQ(copied.size, entry.size);
+            EXPECT_EQ(copied.mtime, entry.mtime);
             EXPECT_TRUE(copied.raw == entry.raw) << "compressed bytes differ";
         }
         for (const std::string& name : HelperClassNames()) {
@@ -159,6 +162,36 @@ TEST_F(PackTest, EntriesAreCopiedNotRecompressed) {
             EXPECT_EQ(out.entries.at(name).method, helpers.entries.at(name).method);
         }
     }
+}
+
+// Entry times survive exactly, even ones that do not exist in the local
+// time zone (a daylight-saving gap), whatever zone tvx-pack runs in.
+TEST_F(PackTest, EntryTimesAreKeptExactly) {
+    const char* oldTz = getenv("TZ");
+    const std::string savedTz = oldTz ? oldTz : "";
+    setenv("TZ", "UTC0", 1);  // read and write DOS times without a zone
+    tzset();
+    const int64_t gap = 1615689000;    // 2021-03-14 02:30 UTC; 02:30 does not exist in New York that day
+    const int64_t winter = 1609470000; // 2021-01-01 03:00 UTC
+    const std::string jar = Path("times.jar");
+    WriteZip(jar, {{"t/Main.class", "t", true, gap}, {"t/other.txt", "o", false, winter}});
+    const std::string exe = Path("exe");
+    tvxtest::RunOptions options;
+    options.setEnv["TZ"] = "America/New_York";
+    tvxtest::RunResult r = tvxtest::Run({PackProgram(), "--main", "t.Main", "-o", exe, jar}, options);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const ArchiveView in = ReadArchive(jar);
+    const ArchiveView out = ReadArchive(exe, LayoutOf(exe).archiveOffset);
+    if (oldTz) {
+        setenv("TZ", savedTz.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+    ASSERT_TRUE(in.ok && out.ok) << in.error << out.error;
+    EXPECT_EQ(in.entries.at("t/Main.class").mtime, gap);
+    EXPECT_EQ(out.entries.at("t/Main.class").mtime, gap);
+    EXPECT_EQ(out.entries.at("t/other.txt").mtime, winter);
 }
 
 TEST_F(PackTest, JarCommentStaysTheArchiveComment) {

@@ -23,6 +23,7 @@ void WriteZip(const std::string& path, const std::vector<EntrySpec>& entries, co
         zip_int64_t index = zip_file_add(za, e.name.c_str(), src, ZIP_FL_ENC_UTF_8);
         ASSERT_GE(index, 0) << zip_strerror(za);
         zip_set_file_compression(za, static_cast<zip_uint64_t>(index), e.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 0);
+        if (e.mtime >= 0) zip_file_set_mtime(za, static_cast<zip_uint64_t>(index), static_cast<time_t>(e.mtime), 0);
     }
     ASSERT_EQ(zip_close(za), 0) << zip_strerror(za);
     if (comment.empty()) return;
@@ -59,6 +60,7 @@ ArchiveView ReadArchive(const std::string& path, uint64_t offset) {
         entry.method = st.comp_method;
         entry.crc = st.crc;
         entry.size = st.size;
+        entry.mtime = st.mtime;
         zip_file_t* f = zip_fopen_index(za, index, ZIP_FL_COMPRESSED);
         if (f == nullptr) continue;
         entry.raw.resize(static_cast<size_t>(st.comp_size));

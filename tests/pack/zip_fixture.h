@@ -16,6 +16,7 @@ struct EntrySpec {
     std::string name;
     std::string data;
     bool deflate = true;
+    int64_t mtime = -1;  // modification time; -1: now
 };
 
 // Writes an archive with the entries (in order) and the comment.
@@ -26,6 +27,7 @@ struct RawEntry {
     int method = 0;
     uint32_t crc = 0;
     uint64_t size = 0;
+    int64_t mtime = 0;
 };
 
 struct ArchiveView {
