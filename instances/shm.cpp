@@ -86,21 +86,14 @@ MyCString ProcessIdentity() {
 // child publishes a block of its own instead.
 CShmWithinProc::CShmWithinProc() : m_block(nullptr), m_size(kProcessBlockSize), m_owner(false) {
     key_t key = ExecutableKey();
-    MyCString name = ProcessBlockVariable(key);
-    MyCString ownerName = ProcessBlockOwnerVariable(key);
-    MyCString identity = ProcessIdentity();
-
-    const char* owner = getenv(ownerName);
-    if (owner && identity.Compare(owner) == 0) m_block = ParseAddress(getenv(name));
+    const char* owner = getenv(ProcessBlockOwnerVariable(key));
+    if (owner && ProcessIdentity().Compare(owner) == 0) m_block = ParseAddress(getenv(ProcessBlockVariable(key)));
     if (m_block) return;
 
     m_block = calloc(1, m_size);
     if (!m_block) return;
     m_owner = true;
-    MyCString value;
-    value.Format("%lX", reinterpret_cast<unsigned long>(m_block));
-    setenv(name, value, 1);
-    setenv(ownerName, identity, 1);
+    Republish();
 }
 
 void CShmWithinProc::Republish() {

@@ -177,6 +177,22 @@ TEST_F(ProcessBlock, ChildProcessCreatesItsOwnBlock) {
     }));
 }
 
+TEST_F(ProcessBlock, ForkedChildThatRepublishesIsAdoptedInTheChild) {
+    int value = 5;
+    CShmWithinProc parent;
+    parent.SetSlot(kSlotLauncher, &value);
+    // A detached daemon keeps the parent's memory (and slots) after fork and
+    // republishes the block under its own identity.
+    EXPECT_TRUE(TrueInChild([&] {
+        parent.Republish();
+        CShmWithinProc later;
+        return !later.IsOwner() && later.Block() == parent.Block() && later.GetSlot(kSlotLauncher) == &value &&
+               Env(ProcessBlockOwnerVariable(ExeKey())) == std::string(ProcessIdentity().c_str());
+    }));
+    CShmWithinProc inParent;
+    EXPECT_EQ(inParent.Block(), parent.Block()) << "the parent's own variables are untouched";
+}
+
 TEST_F(ProcessBlock, LoadedLauncherCopyAdoptsTheBlockOfThisProcess) {
     int loader = 1, launcher = 2;
     CShmWithinProc first;

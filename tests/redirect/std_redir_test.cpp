@@ -25,6 +25,11 @@ namespace {
 // Expected result of a redirection call that yields a target's descriptor.
 constexpr int kTargetFd = 1000;
 
+// A command target that holds nothing of the caller's but its input and
+// starts reading late: its file is complete right after the redirector is
+// destroyed only when the destruction waited for it.
+const std::string kSlowCat = "|exec >/dev/null 2>&1; sleep 1; exec cat > ";
+
 struct Op {
     int stream;  // 1 or 2
     std::string target;
@@ -83,7 +88,7 @@ void WriteAll(int fd, const std::string& text) {
 // the files "orig_out" and "orig_err", and returns the child's report.
 std::string RunInChild(const tvxtest::TempDir& dir, const std::function<void(int report)>& body) {
     int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
+    if (pipe2(fds, O_CLOEXEC) != 0) return "pipe failed";
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
@@ -218,19 +223,19 @@ TEST(StdRedir, RedirectionTable) {
          {}},
         {"command target receives everything",
          {},
-         {{1, "|cat > piped", 1}},
+         {{1, kSlowCat + "piped", 1}},
          {{1, big}},
          {{"piped", big}, {"orig_out", "after-out"}},
          {}},
         {"both streams into one command",
          {},
-         {{2, "|cat > piped", 2}, {1, "|cat > piped", 1}},
+         {{2, kSlowCat + "piped", 2}, {1, kSlowCat + "piped", 1}},
          {{1, "o1 "}, {2, "e1 "}, {1, "o2"}},
          {{"piped", "o1 e1 o2"}, {"orig_out", "after-out"}, {"orig_err", "after-err"}},
          {}},
         {"one command per stream (the later command holds the earlier pipe)",
          {},
-         {{2, "|cat > e.txt", 2}, {1, "|cat > o.txt", 1}},
+         {{2, kSlowCat + "e.txt", 2}, {1, kSlowCat + "o.txt", 1}},
          {{1, big}, {2, "err"}},
          {{"o.txt", big}, {"e.txt", "err"}, {"orig_out", "after-out"}, {"orig_err", "after-err"}},
          {}},

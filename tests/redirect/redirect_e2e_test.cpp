@@ -1,0 +1,157 @@
+// Packed executables run as separate processes: where standard error and
+// standard output end up with the default log, configured files and
+// commands, and how often a start-up failure is shown. Runs in private mount
+// and IPC namespaces (the launcher attaches its instance segment).
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/instances/private_namespaces.h"
+#include "tests/launch/launch_test_util.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+[[maybe_unused]] const bool kIsolated = tvxtest::RegisterPrivateNamespaces();
+
+const char kNoMainClass[] = "The main startup class could not be found.";
+
+// A command target that holds none of the launcher's descriptors but its
+// input and starts reading late: its file is complete when the launcher has
+// ended only when the launcher waited for it.
+const std::string kSlowCat = "|exec >/dev/null 2>&1; sleep 1; exec cat > ";
+
+using launchtest::CountOf;
+
+// Numbered lines cut to `size` bytes, as the application's "big:" writes them.
+std::string Big(size_t size) {
+    std::string text;
+    for (size_t i = 0; text.size() < size; ++i) text += "line " + std::to_string(i) + "\n";
+    text.resize(size);
+    return text;
+}
+
+class PackedOutputApp {
+public:
+    // Settings lines as for tvx-pack --set; "$EXE" in them stands for the
+    // executable's path.
+    explicit PackedOutputApp(const std::vector<std::string>& lines, const std::string& mainClass = "redirtest.OutputApp")
+        : exe(dir / "app") {
+        std::vector<std::string> expanded;
+        for (const std::string& line : lines) expanded.push_back(Expand(line));
+        expanded.push_back("jvmdll=" + tvxtest::JavaHome() + "/lib/server/libjvm.so");
+        tvxtest::Pack(tvxtest::TestJarsDir() + "/redirect-apps.jar", exe, expanded, {"--main", mainClass});
+    }
+    std::string Expand(std::string text) const {
+        size_t at = text.find("$EXE");
+        if (at != std::string::npos) text.replace(at, 4, exe);
+        return text;
+    }
+    tvxtest::RunResult Run(const std::vector<std::string>& args) const {
+        std::vector<std::string> argv = {exe, "-test"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        tvxtest::RunOptions options;
+        options.setEnv["LC_ALL"] = "C.UTF-8";
+        return tvxtest::Run(argv, options);
+    }
+    // A file named relative to the executable's directory, or absolute.
+    std::string Read(const std::string& name) const {
+        std::string path = Expand(name);
+        return tvxtest::ReadFile(path[0] == '/' ? path : dir / path);
+    }
+
+    tvxtest::TempDir dir;
+    std::string exe;
+};
+
+TEST(RedirectEndToEnd, DefaultLogBesideTheExecutableReceivesStandardError) {
+    PackedOutputApp app({});
+    tvxtest::WriteFile(app.exe + ".stderr.log", "previous run\n");
+    tvxtest::RunResult r = app.Run({"out:to-stdout", "err:to-stderr"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(tvxtest::ReadFile(app.exe + ".stderr.log"), "previous run\nto-stderr\n") << "appended, not truncated";
+    EXPECT_EQ(r.out, "to-stdout\n") << "standard output stays where it was";
+    EXPECT_EQ(r.err.find("to-stderr"), std::string::npos) << r.err;
+}
+
+TEST(RedirectEndToEnd, ConfiguredTargets) {
+    const std::string big = Big(2 << 20);
+    struct Row {
+        const char* name;
+        std::vector<std::string> lines;
+        std::vector<std::string> args;
+        std::vector<std::pair<std::string, std::string>> files;  // name in the directory, content
+        std::string terminalOut;
+    };
+    const Row rows[] = {
+        {"both streams into one file",
+         {"stderr=both.log", "stdout=both.log"},
+         {"out:first", "err:second", "out:third"},
+         {{"both.log", "first\nsecond\nthird\n"}},
+         ""},
+        {"standard output into a command, read in full",
+         {"stdout=" + kSlowCat + "piped.txt"},
+         {"big:" + std::to_string(big.size())},
+         {{"piped.txt", big}},
+         ""},
+        {"standard error into a command",
+         {"stderr=" + kSlowCat + "err-piped.txt"},
+         {"err:through the pipe", "out:plain"},
+         {{"err-piped.txt", "through the pipe\n"}},
+         "plain\n"},
+        {"one command per stream",
+         {"stderr=" + kSlowCat + "e.txt", "stdout=" + kSlowCat + "o.txt"},
+         {"big:" + std::to_string(big.size()), "err:err text"},
+         {{"o.txt", big}, {"e.txt", "err text\n"}},
+         ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PackedOutputApp app(row.lines);
+        tvxtest::RunResult r = app.Run(row.args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        // The launcher has ended: whatever went to a command is complete.
+        for (const auto& f : row.files) {
+            SCOPED_TRACE(f.first);
+            std::string content = app.Read(f.first);
+            EXPECT_EQ(content.size(), f.second.size());
+            EXPECT_TRUE(content == f.second) << content.substr(0, 200);
+        }
+        EXPECT_EQ(r.out, row.terminalOut);
+    }
+}
+
+TEST(RedirectEndToEnd, StartupFailureShownOnceWhenBothStreamsShareThePath) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> lines;  // $EXE stands for the executable's path
+        std::string errFile;             // "" for none; $EXE as above
+        std::string outFile;
+        int inErr, inOut, onTerminal;    // copies of the message in each
+    };
+    const Row rows[] = {
+        {"defaults: log and terminal", {}, "$EXE.stderr.log", "", 1, 0, 1},
+        {"both to one path", {"stderr=one.log", "stdout=one.log"}, "one.log", "", 1, 0, 0},
+        {"standard output to the default log path", {"stdout=$EXE.stderr.log"}, "$EXE.stderr.log", "", 1, 0, 0},
+        {"two different files", {"stderr=e.log", "stdout=o.log"}, "e.log", "o.log", 1, 1, 0},
+        {"same name in another spelling counts as different", {"stderr=one.log", "stdout=./one.log"}, "one.log", "", 2,
+         0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PackedOutputApp app(row.lines, "no.such.Main");
+        tvxtest::RunResult r = app.Run({});
+        EXPECT_EQ(r.exitCode, 7) << r.out << r.err;
+        if (!row.errFile.empty()) {
+            EXPECT_EQ(CountOf(app.Read(row.errFile), kNoMainClass), row.inErr);
+        }
+        if (!row.outFile.empty()) {
+            EXPECT_EQ(CountOf(app.Read(row.outFile), kNoMainClass), row.inOut);
+        }
+        EXPECT_EQ(CountOf(r.out, kNoMainClass), row.onTerminal) << r.out;
+        EXPECT_EQ(CountOf(r.err, kNoMainClass), 0) << r.err;
+    }
+}
+
+}  // namespace
