@@ -13,7 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 # Both sides run in one private IPC namespace, so the launcher's instance
 # segment does not outlive the benchmark.
 if [[ -z ${TVX_LAUNCH_BENCH_INNER:-} ]]; then
-  exec unshare --ipc env TVX_LAUNCH_BENCH_INNER=1 "$0" "$@"
+  exec unshare --ipc env TVX_LAUNCH_BENCH_INNER=1 bash "$0" "$@"
 fi
 
 work=$(mktemp -d)
