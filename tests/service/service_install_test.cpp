@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
+#include <ostream>
 #include <string>
 
 #include "tests/service/expected_scripts.h"
@@ -27,6 +28,8 @@ struct InitRow {
     const char* autoLog;      // commands of install (auto) + uninstall
     int mode;                 // file mode expected (umask 022)
 };
+
+void PrintTo(const InitRow& row, std::ostream* os) { *os << row.what; }
 
 std::string Expected(const InitRow& row, const std::string& exe, bool autoStart, const std::string& args,
                      const std::string& escapedArgs) {

@@ -4,6 +4,7 @@
 // happens inside a ServiceSandbox.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ struct LockRow {
     bool subsys;
     const char* lockDir;
 };
+
+void PrintTo(const LockRow& row, std::ostream* os) { *os << row.what; }
 
 class DaemonTest : public ::testing::TestWithParam<LockRow> {};
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <ostream>
 #include <string>
 
 #include "service/service.h"
@@ -37,6 +38,8 @@ struct Row {
     const char* what;
     Previous previous;
 };
+
+void PrintTo(const Row& row, std::ostream* os) { *os << row.what; }
 
 class ServiceStopTest : public ::testing::TestWithParam<Row> {
 protected:
