@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +17,12 @@
 #include "tests/support/test_support.h"
 
 namespace {
+
+// Table rows print as their names (test lists, failure messages).
+template <class Row, class = decltype(&Row::name)>
+std::ostream& operator<<(std::ostream& os, const Row& row) {
+    return os << row.name;
+}
 
 using namespace discovery;  // the fixtures of these tests
 

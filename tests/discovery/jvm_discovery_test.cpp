@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,12 @@
 #include "tests/support/test_support.h"
 
 namespace {
+
+// Table rows print as their names (test lists, failure messages).
+template <class Row, class = decltype(&Row::name)>
+std::ostream& operator<<(std::ostream& os, const Row& row) {
+    return os << row.name;
+}
 
 using namespace discovery;  // the fixtures of these tests
 
