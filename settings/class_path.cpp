@@ -55,10 +55,10 @@ void CollectArchives(const char* directory, MyCString& out, LibSearch& search) {
     struct stat st;
     if (search.depth == kMaxLibDepth || stat(dir, &st) != 0 || !FirstVisit(search, st)) return;
     ++search.depth;
-    MyCString spec(dir);
-    spec += "*";
+    MyCString pattern(dir);
+    pattern += "*";
     _finddata_t entry;
-    long handle = _findfirst(spec, &entry);
+    long handle = _findfirst(pattern, &entry);
     if (handle != -1) {
         do {
             if (entry.attrib & _A_SUBDIR) {

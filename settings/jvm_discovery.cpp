@@ -84,10 +84,10 @@ static bool IsDotEntry(const char* name) { return strcmp(name, ".") == 0 || strc
 // `base` + <subdirectory> + "/libjvm.so" for the first subdirectory of `base`
 // (in directory order) that holds the library; empty when none does.
 static MyCString FindInSubdirectories(const MyCString& base) {
-    MyCString spec(base);
-    spec += "*";
+    MyCString pattern(base);
+    pattern += "*";
     _finddata_t entry;
-    long search = _findfirst(spec, &entry);
+    long search = _findfirst(pattern, &entry);
     if (search == -1) return MyCString();
     MyCString found;
     do {
