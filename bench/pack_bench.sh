@@ -15,8 +15,6 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/tvx-pack-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-now() { date +%s%N; }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 echo "== Making a 100 MiB jar (random data stored and deflated, compressible text)"
 mkdir -p "$work/jar/stored" "$work/jar/deflated" "$work/jar/text"
@@ -37,23 +35,25 @@ awk -v s="$size" -v n="$(unzip -Z1 "$work/app.jar" | wc -l)" \
   'BEGIN { printf "jar: %d bytes (%.1f MiB), %d entries\n", s, s / 1048576, n }'
 
 echo
-echo "== tvx-pack vs cp, $runs runs each (wall time, page cache warm)"
+echo "== tvx-pack vs cp, $runs runs each in alternation (page cache warm)"
 cp "$work/app.jar" "$work/warm" && "$pack" -o "$work/warm" "$work/app.jar" > /dev/null
 : > "$work/cp.times"; : > "$work/pack.times"
+TIMEFORMAT='%R %U %S'
 for _ in $(seq 1 "$runs"); do
   rm -f "$work/out.cp" "$work/out.exe"
-  t0=$(now); cp "$work/app.jar" "$work/out.cp"; t1=$(now)
-  echo $(( (t1 - t0) / 1000 )) >> "$work/cp.times"
-  t0=$(now); "$pack" -o "$work/out.exe" "$work/app.jar" > /dev/null; t1=$(now)
-  echo $(( (t1 - t0) / 1000 )) >> "$work/pack.times"
+  { time cp "$work/app.jar" "$work/out.cp"; } 2>> "$work/cp.times"
+  { time "$pack" -o "$work/out.exe" "$work/app.jar" > /dev/null; } 2>> "$work/pack.times"
 done
-cp_us=$(median < "$work/cp.times")
-pack_us=$(median < "$work/pack.times")
-awk -v c="$cp_us" -v p="$pack_us" -v cr="$(tr '\n' ' ' < "$work/cp.times")" \
-    -v pr="$(tr '\n' ' ' < "$work/pack.times")" 'BEGIN {
-  printf "%-10s median %8.1f ms   (runs, us: %s)\n", "cp", c / 1000, cr
-  printf "%-10s median %8.1f ms   (runs, us: %s)\n", "tvx-pack", p / 1000, pr
-  printf "ratio tvx-pack / cp: %.2f (aim: 2 or less)\n", p / c }'
+# Columns: wall, user, system seconds; medians of wall and of user + system.
+stats() { awk '{ print $1, $2 + $3 }' "$1" | sort -n | awk '{ w[NR] = $1 } END { print w[int((NR + 1) / 2)] }'
+          awk '{ print $2 + $3 }' "$1" | sort -n | awk '{ c[NR] = $1 } END { print c[int((NR + 1) / 2)] }'; }
+read -r cp_wall cp_cpu < <(stats "$work/cp.times" | paste -sd' ')
+read -r pack_wall pack_cpu < <(stats "$work/pack.times" | paste -sd' ')
+awk -v cw="$cp_wall" -v cc="$cp_cpu" -v pw="$pack_wall" -v pc="$pack_cpu" 'BEGIN {
+  printf "%-10s wall %8.1f ms   cpu %8.1f ms\n", "cp", cw * 1000, cc * 1000
+  printf "%-10s wall %8.1f ms   cpu %8.1f ms\n", "tvx-pack", pw * 1000, pc * 1000
+  printf "ratio tvx-pack / cp: wall %.2f, cpu %.2f (aim: 2 or less)\n", pw / cw, pc / cc }'
+echo "(all runs, wall user system: cp: $(paste -sd, "$work/cp.times"); tvx-pack: $(paste -sd, "$work/pack.times"))"
 
 echo
 echo "== Settings lookup by the launcher's loader (median of 21 runs)"

@@ -163,7 +163,7 @@ std::string FormatLayout(const std::string& path, const ExecutableLayout& l, con
         out += row;
     }
     auto lines = [&](const char* title, const std::vector<std::string>& list) {
-        snprintf(row, sizeof row, "%s (%zu lines):\n", title, list.size());
+        snprintf(row, sizeof row, "%s (%zu line%s):\n", title, list.size(), list.size() == 1 ? "" : "s");
         out += row;
         for (const std::string& line : list) out += "  " + line + "\n";
     };

@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     tvxpack::PackResult result;
     if (!tvxpack::PackExecutable(line.pack, &result, &error)) return Fail(error, 1);
     printf("tvx-pack: wrote %s (%" PRIu64 " bytes: archive %" PRIu64 " bytes, comment %" PRIu64
-           " bytes, %zu settings lines, %zu helper classes added)\n",
+           " bytes, settings lines: %zu, helper classes added: %zu)\n",
            line.pack.output.c_str(), result.fileSize, result.archiveLength, result.commentLength,
            result.settingsLines.size(), result.addedClasses.size());
     return 0;

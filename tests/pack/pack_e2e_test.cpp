@@ -229,6 +229,47 @@ TEST_F(PackTest, HelperClassesAlreadyInTheJarAreKept) {
     EXPECT_EQ(out.entries.size(), HelperClassNames().size() + 1);
 }
 
+// Jars libzip reads but whose bytes cannot be the archive as they are: the
+// archive is written anew from the first entry on.
+TEST_F(PackTest, UnusualJarsAreRewrittenFromTheirFirstEntry) {
+    const std::string entriesJar = Path("entries.jar");
+    WriteZip(entriesJar, {{"u/Main.class", std::string(4000, 'u')}, {"u/data.txt", "data", false}});
+    struct Row {
+        const char* name;
+        std::string bytes;
+        bool prefixed;  // offsets adjusted with zip -A after adding a prefix
+        size_t appEntries;
+    } rows[] = {
+        {"an empty archive", std::string("PK\x05\x06", 4) + std::string(18, '\0'), false, 0},
+        {"a script before the archive", "#!/bin/sh\necho self-extracting\nexit 0\n" + tvxtest::ReadFile(entriesJar),
+         true, 2},
+    };
+    const ArchiveView original = ReadArchive(entriesJar);
+    ASSERT_TRUE(original.ok) << original.error;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string jar = Path("unusual.jar");
+        tvxtest::WriteFile(jar, row.bytes);
+        if (row.prefixed) {
+            ASSERT_EQ(tvxtest::Run({"zip", "-q", "-A", jar}).exitCode, 0);
+        }
+        const std::string exe = Path("exe");
+        PackOk({"--main", "u.Main"}, exe, jar);
+        tvxpack::ExecutableLayout layout = LayoutOf(exe);
+        EXPECT_EQ(tvxtest::ReadFile(exe).substr(layout.archiveOffset, 4), "PK\x03\x04");
+        const ArchiveView out = ReadArchive(exe, layout.archiveOffset);
+        ASSERT_TRUE(out.ok) << out.error;
+        EXPECT_EQ(out.entries.size(), row.appEntries + HelperClassNames().size());
+        for (const std::string& name : HelperClassNames()) EXPECT_EQ(out.entries.count(name), 1u) << name;
+        if (row.appEntries > 0) {
+            EXPECT_TRUE(out.entries.at("u/Main.class").raw == original.entries.at("u/Main.class").raw);
+            EXPECT_EQ(out.entries.at("u/data.txt").raw, "data");
+        }
+        tvxtest::RunResult jarTool = tvxtest::Run({tvxtest::JavaHome() + "/bin/jar", "tf", exe});
+        EXPECT_EQ(jarTool.exitCode, 0) << jarTool.err;
+    }
+}
+
 TEST_F(PackTest, OutputIsMode0755AndReplacesAnOldFileWhole) {
     const std::string exe = Path("app");
     tvxtest::WriteFile(exe, "old content", 0600);
