@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <string>
@@ -200,6 +201,30 @@ TEST(SingleInstance, NextStartAfterAKilledInstanceClearsTheSegment) {
     EXPECT_FALSE(InspectSegment(exe).exists);
 }
 
+TEST(SingleInstance, UnusableSegmentIsReportedAndTheApplicationStillRuns) {
+    tvxtest::TempDir dir;
+    std::string exe = dir / "app";
+    PackApp(exe, "instancetest.WaitApp", {"singleinstance=true"});
+    // A foreign segment under the executable's key, too small to be ours.
+    int foreign = shmget(ftok(exe.c_str(), 0xFF), 100, IPC_CREAT | 0600);
+    ASSERT_NE(foreign, -1) << strerror(errno);
+
+    tvxtest::WriteFile(dir / "stop", "");
+    for (const char* run : {"first", "second"}) {
+        SCOPED_TRACE(run);
+        tvxtest::RunResult r = tvxtest::Run({exe, "-test", dir / "ready", dir / "stop"}, Options());
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("wait-app done"), std::string::npos) << r.out;
+        EXPECT_EQ(CountOf(r.err, "Instance segment unavailable"), 1) << r.err;
+        EXPECT_EQ(CountOf(r.err, "\n"), 1) << "one line: " << r.err;
+        EXPECT_EQ(CountOf(r.out, kAlreadyRunning), 0);
+    }
+    shmid_ds ds;
+    ASSERT_EQ(shmctl(foreign, IPC_STAT, &ds), 0) << "the foreign segment is left alone";
+    EXPECT_EQ(ds.shm_segsz, 100u);
+    shmctl(foreign, IPC_RMID, nullptr);
+}
+
 TEST(SingleInstance, AppidMakesInstanceGroups) {
     struct Row {
         const char* name;
@@ -208,7 +233,7 @@ TEST(SingleInstance, AppidMakesInstanceGroups) {
     };
     const Row rows[] = {
         {"shared identifier", "appid=group one", "/tmp/appid.group one.tvx.lock"},
-        {"separators cleaned", "appid=team/app:v2", "/tmp/appid.team.app.v2.tvx.lock"},
+        {"separators cleaned, inner blank kept", "appid=my team/app:v2\\x", "/tmp/appid.my team.app.v2.x.tvx.lock"},
         {"blank identifier", "appid=    ", ""},
         {"no identifier", nullptr, ""},
     };
