@@ -30,7 +30,9 @@ public:
     int GetStdRedir(const char* name);
     int RedirectStderr(const char* name);
     int RedirectStdout(const char* name);
-    // Restores descriptors 1 and 2 and closes every target (also run by the destructor).
+    // Flushes stdio, puts descriptors 1 and 2 back, then closes every target
+    // and waits for each command target to end. Idempotent; the destructor
+    // runs it too.
     void Restore();
 
 private:
