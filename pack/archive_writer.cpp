@@ -223,7 +223,7 @@ AppArchive::~AppArchive() = default;
 bool AppArchive::Open(const std::string& jarPath, std::string* error) {
     State& s = *state_;
     s.path = jarPath;
-    s.inFd = open(jarPath.c_str(), O_RDONLY | O_CLOEXEC);
+    s.inFd = open(jarPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (s.inFd < 0) {
         *error = "cannot open " + jarPath + ": " + strerror(errno);
         return false;

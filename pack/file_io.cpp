@@ -86,7 +86,7 @@ bool CopyRange(int in, uint64_t inOffset, int out, uint64_t outOffset, uint64_t 
 }
 
 bool ReadWholeFile(const std::string& path, std::string* content, std::string* error) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         *error = "cannot open " + path + ": " + strerror(errno);
         return false;

@@ -21,7 +21,8 @@ bool WriteAt(int fd, const void* data, size_t n, uint64_t offset);
 // kept and `error` describes it.
 bool CopyRange(int in, uint64_t inOffset, int out, uint64_t outOffset, uint64_t n, std::string* error);
 
-// Reads a whole regular file; `error` names the file on failure.
+// Reads a whole regular file; `error` names the file on failure. Files are
+// opened without blocking, so a FIFO is refused instead of waited on.
 bool ReadWholeFile(const std::string& path, std::string* content, std::string* error);
 
 }  // namespace tvxpack

@@ -54,7 +54,7 @@ bool ReadLE32At(int fd, uint64_t offset, uint32_t* value) {
 }  // namespace
 
 bool ReadExecutableLayout(const std::string& path, ExecutableLayout* layout, std::string* error) {
-    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
         *error = "cannot open " + path + ": " + strerror(errno);
         return false;

@@ -38,6 +38,18 @@ TEST(PackFailureTest, BadInputWritesNothing) {
         {"missing jar", [](const std::string& d) { return PackArgs(d, d + "/missing.jar"); },
          "cannot open", 1},
         {"jar is a directory", [](const std::string& d) { return PackArgs(d, d); }, "not a regular file", 1},
+        {"jar is a FIFO",
+         [](const std::string& d) {
+             EXPECT_EQ(mkfifo((d + "/fifo.jar").c_str(), 0644), 0);
+             return PackArgs(d, d + "/fifo.jar");
+         },
+         "not a regular file", 1},
+        {"settings file is a FIFO",
+         [](const std::string& d) {
+             EXPECT_EQ(mkfifo((d + "/fifo.cfg").c_str(), 0644), 0);
+             return PackArgs(d, TestJar(), {"--settings", d + "/fifo.cfg"});
+         },
+         "not a regular file", 1},
         {"jar is text",
          [](const std::string& d) {
              tvxtest::WriteFile(d + "/text.jar", "this is not an archive\n");
