@@ -105,28 +105,35 @@ static MyCString FindInSubdirectories(const MyCString& base) {
     return found;
 }
 
-// Reads the first whitespace-delimited word printed by "which java" into
-// `path` (left as "/" when nothing is printed). False when the command cannot
-// be started or the word does not fit.
+// Puts into `path` what "which java" prints: the first entry of the search
+// path (an empty entry standing for the working directory) that holds an
+// executable regular file named "java", or leaves "/" when there is none.
+// The search runs in-process: starting a shell and "which" for it would cost
+// more than all of the launcher's own start-up work. False when the found
+// path does not fit `size` bytes.
 static bool ReadJavaCommandPath(char* path, int size) {
     strcpy(path, "/");
-    FILE* pipe = popen("which java", "re");
-    if (!pipe) return false;
-    int c;
-    do {
-        c = fgetc(pipe);
-    } while (c != EOF && isspace(c));
-    int length = 0;
-    bool fits = true;
-    for (; c != EOF && !isspace(c); c = fgetc(pipe)) {
-        if (length + 1 < size)
-            path[length++] = static_cast<char>(c);
-        else
-            fits = false;
+    const char* entry = getenv("PATH");
+    if (!entry) return true;
+    for (;;) {
+        const char* end = strchr(entry, ':');
+        size_t length = end ? static_cast<size_t>(end - entry) : strlen(entry);
+        const char* dir = length ? entry : ".";
+        if (!length) length = 1;
+        char candidate[kProbePathSize];
+        if (length + sizeof "/java" <= sizeof candidate) {
+            memcpy(candidate, dir, length);
+            memcpy(candidate + length, "/java", sizeof "/java");
+            struct stat st;
+            if (stat(candidate, &st) == 0 && S_ISREG(st.st_mode) && access(candidate, X_OK) == 0) {
+                if (strlen(candidate) >= static_cast<size_t>(size)) return false;
+                strcpy(path, candidate);
+                return true;
+            }
+        }
+        if (!end) return true;
+        entry = end + 1;
     }
-    if (length > 0) path[length] = '\0';
-    pclose(pipe);
-    return fits;
 }
 
 // Replaces `path` by the end of its chain of symbolic links; relative targets

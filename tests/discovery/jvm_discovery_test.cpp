@@ -310,43 +310,46 @@ TEST(FindJvmFromReg, LongCommandPath) {
     EXPECT_EQ(deep + "/bin/../lib/server/libjvm.so", loader->FindJvmFromReg("").c_str());
 }
 
-// The real "which" skips a looping link and cannot print a path longer than
-// the system accepts, so these outputs come from a stand-in "which".
+// The "java" command is looked up on PATH as "which java" does: the first
+// entry holding an executable regular file named java; entries that do not
+// fit the path buffer and links that do not resolve are passed over.
 struct WhichRow {
     const char* name;
-    std::string output;  // what "which java" prints ({T}; {LONG}: 5000 letters)
+    std::string path;    // the PATH value ({T}; {LONG}: 5000 letters)
     LinkList links;      // below {T}; {REL}: a relative target of 4084 bytes
     std::string expected;
 };
 
 class WhichOutputTest : public discovery::RowTest<WhichRow> {};
 
-TEST_P(WhichOutputTest, ProbesOnlyWhatTheCommandNames) {
+TEST_P(WhichOutputTest, ProbesTheFirstJavaOnThePath) {
     const WhichRow& row = GetParam();
     const std::string& root = this->root();
     std::string relative;  // a link target that fits a path alone but not after the link's directory
     for (int i = 0; i < 2040; ++i) relative += "a/";
     relative += "java";
-    MakeTree(root, {"rt/bin/java", "rt/lib/server/libjvm.so"}, {});
+    MakeTree(root, {"rt/bin/java", "rt/lib/server/libjvm.so", "other/bin/java", "other/lib/server/libjvm.so",
+                    "plain/java", "plain/lib/server/libjvm.so", "dir/java/x", "dir/lib/server/libjvm.so"},
+             {});
+    chmod((root + "/rt/bin/java").c_str(), 0755);
+    chmod((root + "/other/bin/java").c_str(), 0755);
     for (const auto& link : row.links)
         Symlink(Fill(Expand(link.second, root), {{"REL", relative}}), root + "/" + link.first);
-    const std::string output = Fill(Expand(row.output, root), {{"LONG", std::string(5000, 'x')}});
-    tvxtest::WriteFile(root + "/output", output);
-    discovery::MakeDir(root + "/fake");
-    tvxtest::WriteFile(root + "/fake/which", "#!/bin/sh\ncat '" + root + "/output'\n", 0755);
     ScopedLoader loader(MakeExecutable(root + "/app", {}));
     ScopedEnv env;
-    env.Set("PATH", root + "/fake:" + getenv("PATH"));
+    env.Set("PATH", Fill(Expand(row.path, root), {{"LONG", std::string(5000, 'x')}}));
     EXPECT_EQ(Expand(row.expected, root), loader->FindJvmFromReg("").c_str());
 }
 
 const WhichRow kWhichRows[] = {
-    {"FirstWordOnly", "\n  {T}/rt/bin/java  {T}/other/java\n", {}, "{T}/rt/bin/../lib/server/libjvm.so"},
-    {"TwoLinkCycle", "{T}/path/java\n", {{"path/java", "../loop/a"}, {"loop/a", "b"}, {"loop/b", "a"}}, ""},
-    {"SelfLink", "{T}/path/java\n", {{"path/java", "java"}}, ""},
-    {"CycleOfAbsoluteLinks", "{T}/path/java\n", {{"path/java", "{T}/path/java2"}, {"path/java2", "{T}/path/java"}}, ""},
-    {"WordTooLongForThePathBuffer", "{T}/{LONG}/rt/bin/java\n", {}, ""},
-    {"LinkTargetTooLongForItsDirectory", "{T}/path/java\n", {{"path/java", "{REL}"}}, ""},
+    {"FirstEntryWins", "{T}/rt/bin:{T}/other/bin", {}, "{T}/rt/bin/../lib/server/libjvm.so"},
+    {"NotExecutableSkipped", "{T}/plain:{T}/other/bin", {}, "{T}/other/bin/../lib/server/libjvm.so"},
+    {"DirectoryNamedJavaSkipped", "{T}/dir:{T}/other/bin", {}, "{T}/other/bin/../lib/server/libjvm.so"},
+    {"EntryTooLongForThePathBuffer", "{T}/{LONG}:{T}/rt/bin", {}, "{T}/rt/bin/../lib/server/libjvm.so"},
+    {"TwoLinkCycle", "{T}/path", {{"path/java", "../loop/a"}, {"loop/a", "b"}, {"loop/b", "a"}}, ""},
+    {"SelfLink", "{T}/path", {{"path/java", "java"}}, ""},
+    {"CycleOfAbsoluteLinks", "{T}/path", {{"path/java", "{T}/path/java2"}, {"path/java2", "{T}/path/java"}}, ""},
+    {"LinkTargetTooLongForItsDirectory", "{T}/path", {{"path/java", "{REL}"}}, ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Outputs, WhichOutputTest, testing::ValuesIn(kWhichRows),
