@@ -118,3 +118,11 @@ void CStdRedir::Restore() {
     for (int i = m_targets.GetSize() - 1; i >= 0; --i) delete m_targets[i];
     m_targets.Release();
 }
+
+void CStdRedir::ReleaseOriginals() {
+    int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null == -1) return;
+    if (m_savedStdout >= 0) dup3(null, m_savedStdout, O_CLOEXEC);
+    if (m_savedStderr >= 0) dup3(null, m_savedStderr, O_CLOEXEC);
+    close(null);
+}

@@ -34,6 +34,11 @@ public:
     // and waits for each command target to end. Idempotent; the destructor
     // runs it too.
     void Restore();
+    // Points the saved copies of the original streams at /dev/null. A
+    // detached daemon calls it so that it does not keep its starter's
+    // terminal or pipe open for its whole life (a caller reading the
+    // starter's output would otherwise wait until the daemon ends).
+    void ReleaseOriginals();
 
 private:
     int Redirect(int fd, int& saved, const char* name);

@@ -148,6 +148,7 @@ int TheServiceMainLinux(unsigned, char**, bool daemonize) {
     }
     MyCString out = pldr ? pldr->GetStdout() : MyCString();
     if (out.IsEmpty()) stdredir.RedirectStdout("/dev/null");
+    if (daemonize) stdredir.ReleaseOriginals();
     if (!AcquireLock()) exit(2);
     WritePidFile();
 

@@ -71,6 +71,24 @@ exit 0
     EXPECT_EQ(box.Read("left"), "") << "pid file or lock file left behind";
 }
 
+// Starting the daemon from a command substitution returns as soon as the
+// starter exits: the detached daemon keeps nothing of the caller's pipe.
+TEST(DaemonOutputTest, ReleasesTheStartersOutput) {
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    auto r = box.Run(R"SH(
+PATH="$LPATH" "$EXE" start 2>&1 </dev/null | timeout 30 cat > "$OUT/started"
+echo "${PIPESTATUS[0]} ${PIPESTATUS[1]}" > "$OUT/status"
+wait_file "$T/probe-report.txt" || exit 1
+pid=$(cat /var/run/probesvc.pid); track "$pid"
+kill -TERM "$pid"
+wait_gone "$pid" || exit 1
+exit 0
+)SH");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(box.Read("started"), "Service ... ");
+    EXPECT_EQ(box.Read("status"), "0 0\n") << "the reader waited for the daemon (124: timed out)";
+}
+
 INSTANTIATE_TEST_SUITE_P(LockPlaces, DaemonTest,
                          ::testing::Values(LockRow{"VarLock", false, "/var/lock/"},
                                            LockRow{"Subsys", true, "/var/lock/subsys/"}),
