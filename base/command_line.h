@@ -7,12 +7,12 @@
 
 class CGetOption {
 public:
-    CGetOption(int argc, char** argv, const char* spec, bool ignoreCase);
+    CGetOption(int argc, char** argv, const char* optionList, bool ignoreCase);
     virtual ~CGetOption();
     CGetOption(const CGetOption&) = delete;
     CGetOption& operator=(const CGetOption&) = delete;
 
-    void BuildOpts(const char* spec, bool ignoreCase);
+    void BuildOpts(const char* optionList, bool ignoreCase);
     void Clean();
     // 0 end, 1 plain argument or recognised option, 2 flag with attached
     // text, -1 value option without value, -2 unknown option.

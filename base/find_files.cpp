@@ -62,18 +62,18 @@ int FindNext(FindState* state, _finddata_t* data) {
 
 }  // namespace
 
-long _findfirst(const char* spec, _finddata_t* data) {
-    if (!spec || !data) return -1;
+long _findfirst(const char* searchPath, _finddata_t* data) {
+    if (!searchPath || !data) return -1;
     FindState state;
     memset(&state, 0, sizeof state);
-    const char* slash = strrchr(spec, '/');
-    const char* pattern = slash ? slash + 1 : spec;
-    size_t dirLength = slash ? static_cast<size_t>(pattern - spec) : 2;
+    const char* slash = strrchr(searchPath, '/');
+    const char* pattern = slash ? slash + 1 : searchPath;
+    size_t dirLength = slash ? static_cast<size_t>(pattern - searchPath) : 2;
     size_t patternLength = strlen(pattern);
     // Refuse what the buffers cannot hold rather than search a cut-down
     // directory or pattern.
     if (dirLength >= sizeof state.path || patternLength >= sizeof state.pattern) return -1;
-    memcpy(state.path, slash ? spec : "./", dirLength);
+    memcpy(state.path, slash ? searchPath : "./", dirLength);
     memcpy(state.pattern, pattern, patternLength + 1);
     state.pathLength = static_cast<long>(dirLength);
     state.dir = opendir(state.path);

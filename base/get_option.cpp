@@ -7,11 +7,11 @@
 
 static bool IsOptionStart(const char* arg) { return arg && (arg[0] == '-' || arg[0] == '/'); }
 
-CGetOption::CGetOption(int argc, char** argv, const char* spec, bool ignoreCase)
+CGetOption::CGetOption(int argc, char** argv, const char* optionList, bool ignoreCase)
     : m_argc(argc), m_argv(argv), m_nOpts(0), m_opts(nullptr), m_spec(nullptr), m_kinds(nullptr),
       m_ncmp(nullptr), m_cmp(nullptr) {
-    if (spec) {
-        BuildOpts(spec, ignoreCase);
+    if (optionList) {
+        BuildOpts(optionList, ignoreCase);
     } else {
         m_ncmp = ignoreCase ? strncasecmp : strncmp;
         m_cmp = ignoreCase ? strcasecmp : strcmp;
@@ -30,15 +30,15 @@ void CGetOption::Clean() {
     m_nOpts = 0;
 }
 
-void CGetOption::BuildOpts(const char* spec, bool ignoreCase) {
+void CGetOption::BuildOpts(const char* optionList, bool ignoreCase) {
     Clean();
     m_ncmp = ignoreCase ? strncasecmp : strncmp;
     m_cmp = ignoreCase ? strcasecmp : strcmp;
-    if (!spec) return;
-    size_t length = strlen(spec);
+    if (!optionList) return;
+    size_t length = strlen(optionList);
     m_spec = static_cast<char*>(malloc(length + 1));
     if (!m_spec) return;
-    memcpy(m_spec, spec, length + 1);
+    memcpy(m_spec, optionList, length + 1);
     int pieces = 1;
     for (size_t i = 0; i < length; ++i) {
         if (m_spec[i] == '|') {

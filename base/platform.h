@@ -59,11 +59,11 @@ struct _finddata_t {
 };
 #define _A_SUBDIR 0x10
 
-// Lists the directory part of `spec` (up to its last "/", else "./") for
+// Lists the directory part of `searchPath` (up to its last "/", else "./") for
 // names matching the rest with fnmatch. Returns a search handle, or -1 when
 // the directory cannot be opened, nothing matches, or the directory part
 // (299 bytes) or the pattern (99 bytes) is too long.
-long _findfirst(const char* spec, _finddata_t* data);
+long _findfirst(const char* searchPath, _finddata_t* data);
 // 0 with the next match in `data`, -1 when the directory is exhausted.
 int _findnext(long handle, _finddata_t* data);
 int _findclose(long handle);

@@ -19,8 +19,8 @@ const OptionSpec kOptions[] = {
 };
 
 const OptionSpec* FindOption(const std::string& name) {
-    for (const OptionSpec& spec : kOptions)
-        if (name == spec.name) return &spec;
+    for (const OptionSpec& entry : kOptions)
+        if (name == entry.name) return &entry;
     return nullptr;
 }
 
@@ -61,12 +61,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
             value = arg.substr(eq + 1);
             inlineValue = true;
         }
-        const OptionSpec* spec = FindOption(name);
-        if (spec == nullptr) {
+        const OptionSpec* entry = FindOption(name);
+        if (entry == nullptr) {
             *error = "unknown option '" + name + "' (see tvx-pack --help)";
             return false;
         }
-        if (spec->opt == Opt::kHelp) {
+        if (entry->opt == Opt::kHelp) {
             if (inlineValue) {
                 *error = "option '" + name + "' takes no value";
                 return false;
@@ -81,13 +81,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
             }
             value = args[++i];
         }
-        if (value.empty() && spec->opt != Opt::kSet && spec->opt != Opt::kMain) {
+        if (value.empty() && entry->opt != Opt::kSet && entry->opt != Opt::kMain) {
             *error = "option '" + name + "' needs a non-empty value";
             return false;
         }
         PackRequest& p = result.pack;
         bool ok = true;
-        switch (spec->opt) {
+        switch (entry->opt) {
             case Opt::kMain:
                 ok = SetOnce(&p.mainClass, &givenMain, value, name, error);
                 p.hasMain = true;
@@ -111,7 +111,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
                 break;
         }
         if (!ok) return false;
-        if (spec->opt != Opt::kInspect) otherThanInspect = true;
+        if (entry->opt != Opt::kInspect) otherThanInspect = true;
     }
     if (givenInspect) {
         if (otherThanInspect || !operands.empty()) {

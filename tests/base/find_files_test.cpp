@@ -25,11 +25,11 @@ struct Entry {
 };
 
 // Every entry of a search, in the order it yields them.
-std::vector<Entry> Search(const std::string& spec, long* firstResult = nullptr) {
+std::vector<Entry> Search(const std::string& searchPath, long* firstResult = nullptr) {
     std::vector<Entry> entries;
     _finddata_t data;
     memset(&data, 0xFF, sizeof data);
-    long handle = _findfirst(spec.c_str(), &data);
+    long handle = _findfirst(searchPath.c_str(), &data);
     if (firstResult) *firstResult = handle;
     if (handle == -1) return entries;
     int rc = 0;
@@ -79,7 +79,7 @@ protected:
 
 TEST_F(FindFirst, ListsMatchesWithDirectoryAttributes) {
     const struct {
-        std::string spec;
+        std::string searchPath;
         std::map<std::string, unsigned> expected;
     } rows[] = {
         {dir_ / "lib/*.jar",
@@ -94,8 +94,8 @@ TEST_F(FindFirst, ListsMatchesWithDirectoryAttributes) {
         {dir_ / "lib//s*", {{"sub", 0x10}}},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.spec);
-        EXPECT_EQ(AsMap(Search(row.spec)), row.expected);
+        SCOPED_TRACE(row.searchPath);
+        EXPECT_EQ(AsMap(Search(row.searchPath)), row.expected);
     }
 }
 
@@ -116,7 +116,7 @@ TEST_F(FindFirst, WithoutSlashListsTheWorkingDirectory) {
 }
 
 TEST_F(FindFirst, NothingToListGivesMinusOne) {
-    const std::string specs[] = {
+    const std::string searchPaths[] = {
         dir_ / "missing/*.jar",      // directory does not exist
         dir_ / "lib/*.zip",          // nothing matches
         dir_ / "lib/a.jar/*",        // a file is not a directory
@@ -124,10 +124,10 @@ TEST_F(FindFirst, NothingToListGivesMinusOne) {
         "",
     };
     int before = OpenDescriptors();
-    for (const std::string& spec : specs) {
-        SCOPED_TRACE(spec);
+    for (const std::string& searchPath : searchPaths) {
+        SCOPED_TRACE(searchPath);
         long handle = 0;
-        EXPECT_TRUE(Search(spec, &handle).empty());
+        EXPECT_TRUE(Search(searchPath, &handle).empty());
         EXPECT_EQ(handle, -1);
     }
     EXPECT_EQ(OpenDescriptors(), before);  // directories opened for nothing are closed again

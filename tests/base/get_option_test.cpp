@@ -1,4 +1,4 @@
-// Option parser: the service command line and the specification grammar.
+// Option parser: the service command line and the grammar of option lists.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -169,7 +169,7 @@ TEST(GetOption, CaseIsComparedWhenNotIgnored) {
 
 TEST(GetOption, SpecificationGrammar) {
     const struct {
-        const char* spec;
+        const char* optionList;
         std::vector<std::string> args;
         std::vector<Step> steps;
     } rows[] = {
@@ -186,9 +186,9 @@ TEST(GetOption, SpecificationGrammar) {
         {"x", {"/x=", "/x=1"}, {{1, "x", "", 1}, {2, "x", "1", 2}}},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.spec);
+        SCOPED_TRACE(row.optionList);
         Args args(row.args);
-        CGetOption parser(args.argc(), args.argv.data(), row.spec, true);
+        CGetOption parser(args.argc(), args.argv.data(), row.optionList, true);
         ExpectSteps(parser, args.argc(), row.steps);
     }
 }
