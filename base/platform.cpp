@@ -30,6 +30,20 @@ int GetModuleFileName(HMODULE, char* buffer, int size) {
     return static_cast<int>(n);
 }
 
+bool IsDotEntry(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
+
+void AppendDirSeparator(MyCString& dir) {
+    char last = dir.GetAt(dir.GetLength() - 1, '\0');
+    if (last != '/' && last != '\\') dir += '/';
+}
+
+MyCString ModuleFilePath() {
+    char buffer[4096];
+    int n = GetModuleFileName(nullptr, buffer, sizeof buffer);
+    if (n <= 0 || n >= static_cast<int>(sizeof buffer)) return MyCString();
+    return MyCString(buffer, n);
+}
+
 HANDLE CreateFile(const char* path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
     int fd = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0) return INVALID_HANDLE_VALUE;

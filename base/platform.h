@@ -7,6 +7,8 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "base/my_string.h"
+
 typedef void* HMODULE;
 typedef unsigned long DWORD;
 typedef int BOOL;
@@ -31,6 +33,9 @@ typedef clzHANDLE* HANDLE;
 // Returns the bytes read (-1 on failure); a terminator is added only when
 // the result is shorter than `size`.
 int GetModuleFileName(HMODULE module, char* buffer, int size);
+// Full path of the running executable through GetModuleFileName; empty when
+// it cannot be read whole (a cut-short path names no file).
+MyCString ModuleFilePath();
 
 HANDLE CreateFile(const char* path, DWORD access = 0, DWORD shareMode = 0, void* security = nullptr,
                   DWORD creation = 0, DWORD flags = 0, HANDLE templ = nullptr);
@@ -67,6 +72,10 @@ long _findfirst(const char* searchPath, _finddata_t* data);
 // 0 with the next match in `data`, -1 when the directory is exhausted.
 int _findnext(long handle, _finddata_t* data);
 int _findclose(long handle);
+// True for the entries "." and "..", which a "*" search also lists.
+bool IsDotEntry(const char* name);
+// Appends "/" to a directory path unless it already ends in "/" or "\".
+void AppendDirSeparator(MyCString& dir);
 
 HMODULE LoadLibrary(const char* path);
 void* GetProcAddress(HMODULE module, const char* name);

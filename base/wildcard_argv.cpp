@@ -33,7 +33,7 @@ void CWildcardArgv::FindFiles(const char* pattern, MyCStringArray& out) {
     long handle = _findfirst(listing.c_str(), &found);
     if (handle == -1) return;
     do {
-        if (strcmp(found.name, ".") == 0 || strcmp(found.name, "..") == 0) continue;
+        if (IsDotEntry(found.name)) continue;
         MyCString path(pattern, d);
         path += found.name;
         if (e == length) {

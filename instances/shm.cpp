@@ -16,16 +16,13 @@
 namespace {
 
 constexpr int kProjectId = 0xFF;
-constexpr int kPathSize = 4096;
 const char kLockFilePrefix[] = "/tmp/appid.";
 const char kLockFileSuffix[] = ".tvx.lock";
 
 // IPC key of the running executable (-1 when its path cannot be read).
 key_t ExecutableKey() {
-    char path[kPathSize];
-    int n = GetModuleFileName(nullptr, path, sizeof path);
-    if (n <= 0 || n >= static_cast<int>(sizeof path)) return -1;
-    return ftok(path, kProjectId);
+    MyCString path = ModuleFilePath();
+    return path.IsEmpty() ? -1 : ftok(path, kProjectId);
 }
 
 // Start time of this process in clock ticks since boot (field 22 of

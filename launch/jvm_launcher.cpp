@@ -145,8 +145,8 @@ int CJvmLauncher::InvokeMainClass(const char* mainClass, MyCStringArray& argvSet
 }
 
 jobjectArray CJvmLauncher::ArgumentToArray(int argc1, char** argv1, int argc2, char** argv2, int argc3,
-                                           char** argv3) {
-    JNIEnv* env = m_env;
+                                           char** argv3, JNIEnv* env) {
+    if (!env) env = m_env;
     if (!env) return nullptr;
     if (argc1 < 0 || !argv1) argc1 = 0;
     if (argc2 < 0 || !argv2) argc2 = 0;

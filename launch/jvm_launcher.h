@@ -22,7 +22,9 @@ public:
     jclass FindClass(const char* name);
     int InvokeMainClass(const char* mainClass, MyCStringArray& argvSettings, int argc1, char** argv1,
                         int argc2, char** argv2);   // 0, 7 or 8
-    jobjectArray ArgumentToArray(int argc1, char** argv1, int argc2, char** argv2, int argc3, char** argv3);
+    // A null environment means the launcher's own (the creating thread's).
+    jobjectArray ArgumentToArray(int argc1, char** argv1, int argc2, char** argv2, int argc3, char** argv3,
+                                 JNIEnv* env = nullptr);
     void setCurrentContextLoader(jobject loader, JNIEnv* env);
     static bool CheckException(JNIEnv* env, bool describe);
     void Close();

@@ -90,8 +90,7 @@ unsigned PathAdjust(const char* base, const char* path, char* out, unsigned outS
         joined += path;
     } else {
         joined = base;
-        int n = joined.GetSize();
-        if (n == 0 || (joined[n - 1] != '/' && joined[n - 1] != '\\')) joined += '/';
+        AppendDirSeparator(joined);
         joined += path;
     }
     return static_cast<unsigned>(GetFullPathName(joined, outSize, out));

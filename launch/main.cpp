@@ -6,7 +6,6 @@
 #include <stdlib.h>
 #include <strings.h>
 
-#include "base/platform.h"
 #include "instances/shm.h"
 #include "instances/shm_message.h"
 #include "launch/jvm_launcher.h"
@@ -56,14 +55,10 @@ int main(int argc, char** argv) {
     MyCString errPath = loader.GetStderr();
     if (!errPath.IsEmpty()) {
         stdredir.RedirectStderr(errPath);
-    } else {
-        char exe[4096];
-        int n = GetModuleFileName(nullptr, exe, sizeof exe);
-        if (n > 0 && n < static_cast<int>(sizeof exe)) {
-            errPath = exe;
-            errPath += ".stderr.log";
-            stdredir.RedirectStderr(errPath);
-        }
+    } else if (!loader.ExePath().IsEmpty()) {
+        errPath = loader.ExePath();
+        errPath += ".stderr.log";
+        stdredir.RedirectStderr(errPath);
     }
     MyCString outPath = loader.GetStdout();
     if (!outPath.IsEmpty()) stdredir.RedirectStdout(outPath);

@@ -53,10 +53,8 @@ Command CommandOf(const char* name) {
 // override) is printed as it stands, never used as a format.
 void PrintServiceText(MyCString text) {
     text += "\n\n";
-    if (IsSafeFormat(text, 1))
-        printf(text.c_str(), prog);
-    else
-        fputs(text, stdout);
+    const char* name = prog;
+    fputs(FormatPlaceholders(text, &name, 1), stdout);
     fflush(stdout);
 }
 

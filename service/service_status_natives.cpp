@@ -6,7 +6,6 @@
 #include <stdint.h>
 
 #include "base/export.h"
-#include "base/text_convert.h"
 #include "instances/shm.h"
 #include "launch/jvm_launcher.h"
 
@@ -18,25 +17,6 @@ jobject jprm_argv = nullptr;
 
 CJvmLauncher* BlockLauncher() { return static_cast<CJvmLauncher*>(shm.GetSlot(kSlotLauncher)); }
 
-// A String array of `argv` built with `env`, for callers on a thread other
-// than the one that created the virtual machine: each entry's locale text
-// as UTF-16 units (low 16 bits of each wide character), null as "".
-jobjectArray StringArray(JNIEnv* env, int argc, char** argv) {
-    if (argc < 0 || !argv) argc = 0;
-    jclass stringClass = env->FindClass("java/lang/String");
-    jobjectArray array = stringClass ? env->NewObjectArray(argc, stringClass, nullptr) : nullptr;
-    for (int i = 0; array && i < argc; ++i) {
-        UcsString units(UnicodeString(argv[i] ? argv[i] : "").c_str());
-        jstring s = env->NewString(reinterpret_cast<const jchar*>(units.c_str()), units.GetSize());
-        if (!s) break;
-        env->SetObjectArrayElement(array, i, s);
-        env->DeleteLocalRef(s);
-    }
-    CJvmLauncher::CheckException(env, true);
-    if (stringClass) env->DeleteLocalRef(stringClass);
-    return array;
-}
-
 // Returns the array cached in `cache`, building it on first use from the
 // argument list through the first copy's launcher. Null when no launcher is
 // published in the process block.
@@ -46,10 +26,9 @@ jobjectArray CachedArguments(JNIEnv* env, jobject& cache, int argc, char** argv)
     CJvmLauncher* launcher = BlockLauncher();
     if (!launcher) return nullptr;
 
-    // The launcher builds arrays with its creating thread's environment;
-    // any other thread builds with its own.
-    jobjectArray local = env == launcher->GetEnv() ? launcher->ArgumentToArray(argc, argv, 0, nullptr, 0, nullptr)
-                                                   : StringArray(env, argc, argv);
+    // Built with the caller's environment: the caller need not be the
+    // thread that created the virtual machine.
+    jobjectArray local = launcher->ArgumentToArray(argc, argv, 0, nullptr, 0, nullptr, env);
     if (!local) return nullptr;
     jobject global = env->NewGlobalRef(local);
     env->DeleteLocalRef(local);

@@ -4,7 +4,6 @@
 // stop steps: the application's onStop, pid file and lock released, then the
 // disposition that was in force before (the virtual machine's, which shuts
 // the runtime down and ends the process with status 143).
-#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <jni.h>
@@ -100,15 +99,6 @@ void* StopThreadMain(void*) {
     return nullptr;
 }
 
-// The previous handler may live in the runtime library, which the launcher
-// unloads when the virtual machine ends; the stop thread may still call it
-// then, so that library is kept mapped.
-void PinHandlerLibrary(void (*fn)(int)) {
-    Dl_info where;
-    if (!IsHandlerFunction(fn) || !dladdr(reinterpret_cast<void*>(fn), &where) || !where.dli_fname) return;
-    dlopen(where.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
-}
-
 void ClosePipe() {
     for (int& fd : stopPipe) {
         if (fd >= 0) close(fd);
@@ -141,7 +131,6 @@ void InstallServiceHandler() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, &prevTermAction);
     fnPrevServiceTerm = prevTermAction.sa_handler;
-    PinHandlerLibrary(fnPrevServiceTerm);
 }
 
 }  // namespace

@@ -49,8 +49,7 @@ bool FirstVisit(LibSearch& search, const struct stat& dir) {
 // depth first in directory order.
 void CollectArchives(const char* directory, MyCString& out, LibSearch& search) {
     MyCString dir(directory);
-    char last = dir.GetAt(dir.GetLength() - 1, '\0');
-    if (last != '/' && last != '\\') dir += "/";
+    AppendDirSeparator(dir);
 
     struct stat st;
     if (search.depth == kMaxLibDepth || stat(dir, &st) != 0 || !FirstVisit(search, st)) return;
@@ -62,7 +61,7 @@ void CollectArchives(const char* directory, MyCString& out, LibSearch& search) {
     if (handle != -1) {
         do {
             if (entry.attrib & _A_SUBDIR) {
-                if (strcmp(entry.name, ".") == 0 || strcmp(entry.name, "..") == 0) continue;
+                if (IsDotEntry(entry.name)) continue;
                 MyCString sub(dir);
                 sub += entry.name;
                 CollectArchives(sub, out, search);
@@ -128,7 +127,7 @@ MyCString CSettingsLoader::GetClassPath(bool second) {
     result += entries;
 
     MyCStringArray dirs;
-    EnumLines(second ? "libs" : "java_libs", EnumCommonCallback, &dirs, false, true, MyCString());
+    GetAll(second ? "libs" : "java_libs", dirs);
     for (int i = 0; i < dirs.GetCount(); ++i) {
         MyCString archives;
         FindLibJars(ToAbsolutePath(dirs[i]), archives);

@@ -2,8 +2,6 @@
 
 namespace {
 
-const int kPathBufferSize = 4096;
-
 // Size of an open file handle, all 64 bits.
 uint64_t SizeOfHandle(HANDLE file) {
     DWORD high = 0;
@@ -13,16 +11,8 @@ uint64_t SizeOfHandle(HANDLE file) {
 
 }  // namespace
 
-MyCString RunningExecutablePath() {
-    char buffer[kPathBufferSize];
-    int n = GetModuleFileName(nullptr, buffer, kPathBufferSize);
-    // A result that fills the buffer was cut short and names no file.
-    if (n <= 0 || n >= kPathBufferSize) return MyCString();
-    return MyCString(buffer, n);
-}
-
 MyCString ExecutableOrSelf(const char* path) {
-    return path ? MyCString(path) : RunningExecutablePath();
+    return path ? MyCString(path) : ModuleFilePath();
 }
 
 CMappedFile::CMappedFile(const char* path)

@@ -74,12 +74,6 @@ static MyCString* JvmPathCache() {
     return g_jvmPath;
 }
 
-static bool EndsWithSeparator(const MyCString& path) {
-    char last = path.GetAt(path.GetLength() - 1, '\0');
-    return last == '/' || last == '\\';
-}
-
-static bool IsDotEntry(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
 
 // `base` + <subdirectory> + "/libjvm.so" for the first subdirectory of `base`
 // (in directory order) that holds the library; empty when none does.
@@ -169,7 +163,7 @@ MyCString CSettingsLoader::GetVM() {
 
 MyCString CSettingsLoader::FindLibjvmFile(const char* home) {
     MyCString dir(home ? home : "");
-    if (!EndsWithSeparator(dir)) dir += "/";
+    AppendDirSeparator(dir);
     for (const char* probe : kProbeDirs) {
         MyCString base(dir);
         base += probe;

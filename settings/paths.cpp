@@ -21,8 +21,7 @@ void CSettingsLoader::ResetCurDir() {
     GetCurrentDirectory(kPathBufferSize, buffer);
     m_curDir += buffer;
     // An unknown working directory stays empty rather than becoming "/".
-    char last = m_curDir.GetAt(m_curDir.GetLength() - 1, '/');
-    if (last != '/' && last != '\\') m_curDir += '/';
+    if (!m_curDir.IsEmpty()) AppendDirSeparator(m_curDir);
 }
 
 MyCString CSettingsLoader::ToAbsolutePath(const MyCString& path) {

@@ -114,7 +114,7 @@ void CSettingsLoader::Init() {
 }
 
 MyCString CSettingsLoader::SettingsFile() const {
-    return m_readSelf ? RunningExecutablePath() : m_sourcePath;
+    return m_readSelf ? ModuleFilePath() : m_sourcePath;
 }
 
 void CSettingsLoader::CalcZipremEndOffset() {

@@ -1,5 +1,4 @@
-// Helpers shared by the settings readers: the path of the running
-// executable, a whole-file mapping whose bounds every reader checks before it
+// Helpers shared by the settings readers: a whole-file mapping whose bounds every reader checks before it
 // touches a byte, the archive length record, and text conversions.
 #ifndef TVX_SETTINGS_SETTINGS_PRIVATE_H
 #define TVX_SETTINGS_SETTINGS_PRIVATE_H
@@ -12,9 +11,6 @@
 // Longest settings text (block or external file) accepted, in bytes; keeps
 // every later length, after conversion to UTF-8, inside an int.
 constexpr uint32_t kMaxSettingsText = 64u << 20;
-
-// Full path of the running executable; empty when it cannot be read whole.
-MyCString RunningExecutablePath();
 
 // `path` when given, otherwise the running executable's path.
 MyCString ExecutableOrSelf(const char* path);
