@@ -109,6 +109,15 @@ TEST(LauncherImage, NeedsOnlyTheCLibrary) {
     EXPECT_EQ(r.out.find("(FLAGS_1)            Flags: NOW PIE"), std::string::npos) << "PIE flag still set";
 }
 
+// Every packed executable carries the image: its debug information lives in
+// tvx-launcher.debug, reached through the image's debug link.
+TEST(LauncherImage, CarriesNoDebugInformation) {
+    RunResult r = tvxtest::Run({"readelf", "-S", "-W", Launcher()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.find(".debug_info"), std::string::npos);
+    EXPECT_NE(r.out.find(".gnu_debuglink"), std::string::npos);
+}
+
 TEST(LauncherImage, HoldsExactlyOneArchiveLengthRecord) {
     std::string image = tvxtest::ReadFile(Launcher());
     ASSERT_FALSE(image.empty());
