@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ipc.h>
+#include <sys/file.h>
 #include <sys/shm.h>
 #include <unistd.h>
 
@@ -16,6 +17,8 @@
 namespace {
 
 constexpr int kProjectId = 0xFF;
+// The instance segment is for its owner alone.
+constexpr int kSegmentMode = 0600;
 const char kLockFilePrefix[] = "/tmp/appid.";
 const char kLockFileSuffix[] = ".tvx.lock";
 
@@ -164,26 +167,33 @@ CShmHelper::operator void*() {
 
 bool CShmHelper::init() {
     m_size = kInstanceSegmentSize;
-    key_t key;
-    if (!m_key.IsEmpty()) {
-        key = ftok(m_key, kProjectId);
-    } else {
-        key = ExecutableKey();
-    }
+    MyCString keyFile = m_key.IsEmpty() ? ModuleFilePath() : MyCString(m_key);
     m_key.Release();
+    key_t key = keyFile.IsEmpty() ? -1 : ftok(keyFile, kProjectId);
     // A failed ftok would key every such instance, whatever its
     // application, to the one segment of key -1.
     if (key == -1) {
         SegmentUnavailable("ftok", errno);
         return false;
     }
+    // Starts of one application take turns from the lookup to the clearing,
+    // so that no start clears a segment another has just counted itself in.
+    int turn = open(keyFile, O_RDONLY | O_CLOEXEC);
+    if (turn != -1) flock(turn, LOCK_EX);
+    bool attached = Attach(key);
+    if (turn != -1) close(turn);
+    return attached;
+}
 
-    int id = shmget(key, m_size, IPC_CREAT | 0666);
+bool CShmHelper::Attach(key_t key) {
+    // A segment made here is new and zero-filled by the system.
+    int id = shmget(key, m_size, IPC_CREAT | IPC_EXCL | kSegmentMode);
+    bool created = id != -1;
+    if (!created && errno == EEXIST) id = shmget(key, 0, 0);
     if (id == -1) {
         SegmentUnavailable("shmget", errno);
         return false;
     }
-    m_shmid = id;
 
     shmid_ds status;
     if (shmctl(id, IPC_STAT, &status) != 0) {
@@ -194,13 +204,56 @@ bool CShmHelper::init() {
         SegmentUnavailable("shmget", EINVAL);
         return false;
     }
+    // Other instances deserialise what the segment carries: only a segment
+    // of this user that nobody else can write is used. One of this user's
+    // that nobody holds any more (left by an older build) is closed to
+    // others here, and cleared below.
+    bool own = status.shm_perm.uid == geteuid();
+    if (own && (status.shm_perm.mode & 022) != 0 && status.shm_nattch == 0) {
+        status.shm_perm.mode = (status.shm_perm.mode & ~0777) | kSegmentMode;
+        if (shmctl(id, IPC_SET, &status) != 0) status.shm_perm.mode |= 022;
+    }
+    if (!own) {
+        fprintf(stderr,
+                "Instance segment refused: it belongs to user %u; running without single-instance and instance "
+                "messages.\n",
+                static_cast<unsigned>(status.shm_perm.uid));
+        return false;
+    }
+    if ((status.shm_perm.mode & 022) != 0) {
+        fprintf(stderr,
+                "Instance segment refused: group or others may write it (mode %03o); running without single-instance "
+                "and instance messages.\n",
+                static_cast<unsigned>(status.shm_perm.mode & 0777));
+        return false;
+    }
+    m_shmid = id;
     void* address = shmat(id, nullptr, SHM_RND);
     if (address == reinterpret_cast<void*>(-1)) {
         SegmentUnavailable("shmat", errno);
         return false;
     }
     // Nobody attached: whatever is there was left by instances that died.
-    if (status.shm_nattch == 0) memset(address, 0, m_size);
+    if (!created && status.shm_nattch == 0) memset(address, 0, m_size);
     m_address = address;
     return true;
+}
+
+bool CountInstance(void* segment) {
+    if (!segment) return false;
+    int* counter = static_cast<int*>(segment);
+    int seen = __atomic_load_n(counter, __ATOMIC_ACQUIRE);
+    bool damaged = false;
+    for (;;) {
+        // A count is never negative and never near the top of its range;
+        // such a value was left by damage, and counts as nobody.
+        bool plausible = seen >= 0 && seen < kInstanceCountLimit;
+        int next = plausible ? seen + 1 : 1;
+        if (__atomic_compare_exchange_n(counter, &seen, next, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+            damaged = !plausible;
+            break;
+        }
+    }
+    if (damaged) fputs("Instance counter damaged; reset, this instance counted as the first.\n", stderr);
+    return !damaged && seen > 0;
 }

@@ -75,6 +75,7 @@ public:
 
 private:
     bool init();
+    bool Attach(key_t key);
 
     int m_shmid;
     void* m_address;
@@ -82,6 +83,14 @@ private:
     MyCString m_key;
     bool m_tried;
 };
+
+// Counts one more instance in the counter at the start of `segment`,
+// atomically; true when another instance was counted before. A value that
+// cannot be a count (negative, or at kInstanceCountLimit or above) is
+// reported once on standard error and replaced, this instance counting as
+// the first.
+constexpr int kInstanceCountLimit = 1 << 30;
+bool CountInstance(void* segment);
 
 extern CShmWithinProc shm;
 extern CShmHelper shmx;

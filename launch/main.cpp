@@ -15,20 +15,6 @@
 #include "service/service.h"
 #include "settings/settings_loader.h"
 
-namespace {
-
-// Counts this instance in the instance segment; true when another instance
-// was already counted.
-bool AnotherInstanceRunning(void* segment) {
-    if (!segment) return false;
-    volatile int* counter = static_cast<volatile int*>(segment);
-    int before = *counter;
-    *counter = before + 1;
-    return before > 0;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     setlocale(LC_ALL, "");
 
@@ -66,7 +52,7 @@ int main(int argc, char** argv) {
 
     MyCString single = loader.GetCommon("singleinstance");
     if (single.CompareNoCase("true") == 0) {
-        if (AnotherInstanceRunning(segment)) {
+        if (CountInstance(segment)) {
             ReportMessage(RSTR(13));
             exit(11);
         }
@@ -83,7 +69,9 @@ int main(int argc, char** argv) {
     shm.SetSlot(kSlotLauncher, nullptr);
     shm.SetSlot(kSlotMessage, nullptr);
     pshmmsg = nullptr;
-    delete channel;
+    // A receive thread still inside a delivery after the virtual machine
+    // has gone cannot be joined; its channel is then left allocated.
+    if (channel->Stop()) delete channel;
     launcher.Close();
     return result;
 }

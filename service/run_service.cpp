@@ -9,6 +9,7 @@
 
 #include "base/command_line.h"
 #include "instances/shm.h"
+#include "instances/shm_message.h"
 #include "launch/jvm_launcher.h"
 #include "launch/launch_driver.h"
 #include "launch/messages.h"
@@ -143,6 +144,9 @@ int TheServiceMainLinux(unsigned, char**, bool daemonize) {
         // The detached child is a new process: the helper classes' copy of
         // the code must find the process block under its identity.
         shm.Republish();
+        // Its message channel takes over the starter's place (pid, table
+        // entry, ownership) and its receive thread, which fork left behind.
+        if (pshmmsg) pshmmsg->AfterFork();
     }
     MyCString out = pldr ? pldr->GetStdout() : MyCString();
     if (out.IsEmpty()) stdredir.RedirectStdout("/dev/null");

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unistd.h>
@@ -176,7 +177,7 @@ TEST(InstanceSegment, ClearsOnlyWhatNobodyIsAttachedTo) {
         helper.setkey("stale");
         key_t key = KeyOf(LockFile("stale"));
         RemoveSegment(key);
-        int id = shmget(key, 4096, IPC_CREAT | 0666);
+        int id = shmget(key, 4096, IPC_CREAT | 0600);
         ASSERT_NE(id, -1) << strerror(errno);
         void* other = shmat(id, nullptr, 0);
         ASSERT_NE(other, reinterpret_cast<void*>(-1));
@@ -264,6 +265,117 @@ TEST(InstanceSegment, UnusableSegmentGivesNullAndOneLine) {
         EXPECT_FALSE(Inspect(static_cast<key_t>(-1)).exists) << "no catch-all segment of key -1";
     }
     RemoveSegment(KeyOf(LockFile("small")));
+}
+
+TEST(InstanceSegment, CreatedForItsOwnerAlone) {
+    CShmHelper helper;
+    helper.setkey("owner-only");
+    RemoveSegment(KeyOf(LockFile("owner-only")));
+    ASSERT_NE(static_cast<void*>(helper), nullptr);
+    shmid_ds ds;
+    ASSERT_EQ(shmctl(shmget(KeyOf(LockFile("owner-only")), 0, 0), IPC_STAT, &ds), 0);
+    EXPECT_EQ(ds.shm_perm.mode & 0777, 0600u);
+    EXPECT_EQ(ds.shm_perm.uid, geteuid());
+}
+
+// Segments another user could write into: refused with one line while
+// someone holds them; one of ours that nobody holds is closed and reused.
+TEST(InstanceSegment, SegmentOthersCanWriteIsRefusedOrClosed) {
+    struct Row {
+        const char* name;
+        int mode;
+        uid_t uid;
+        bool held;
+        bool usable;
+    };
+    const Row rows[] = {
+        {"another user's, held", 0600, 65534, true, false},
+        {"another user's, left behind", 0600, 65534, false, false},
+        {"ours, writable by others, held", 0666, 0, true, false},
+        {"ours, writable by the group, held", 0620, 0, true, false},
+        {"ours, writable by others, left behind", 0666, 0, false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        key_t key = KeyOf(LockFile("open"));
+        {
+            CShmHelper keyOnly;
+            keyOnly.setkey("open");
+            key = KeyOf(LockFile("open"));
+        }
+        RemoveSegment(key);
+        int id = shmget(key, 4096, IPC_CREAT | row.mode);
+        ASSERT_NE(id, -1) << strerror(errno);
+        void* other = row.held ? shmat(id, nullptr, 0) : nullptr;
+        shmid_ds ds;
+        ASSERT_EQ(shmctl(id, IPC_STAT, &ds), 0);
+        ds.shm_perm.uid = row.uid == 0 ? geteuid() : row.uid;
+        ds.shm_perm.mode = row.mode;
+        ASSERT_EQ(shmctl(id, IPC_SET, &ds), 0) << strerror(errno);
+
+        CShmHelper helper;
+        void* address = nullptr;
+        std::string err = CaptureStderr([&] {
+            helper.setkey("open");
+            address = helper;
+        });
+        EXPECT_EQ(address != nullptr, row.usable);
+        if (row.usable) {
+            EXPECT_EQ(err, "");
+            ASSERT_EQ(shmctl(id, IPC_STAT, &ds), 0);
+            EXPECT_EQ(ds.shm_perm.mode & 0777, 0600u);
+        } else {
+            EXPECT_NE(err.find("Instance segment refused"), std::string::npos) << err;
+            EXPECT_NE(err.find("running without single-instance"), std::string::npos) << err;
+            EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+        }
+        if (other) shmdt(other);
+        RemoveSegment(key);
+    }
+}
+
+TEST(InstanceCounter, CountsAndResetsValuesThatCannotBeCounts) {
+    struct Row {
+        int before;
+        bool another;   // reported as another instance running
+        int after;
+        bool damaged;   // one line on standard error
+    };
+    const Row rows[] = {
+        {0, false, 1, false},
+        {1, true, 2, false},
+        {kInstanceCountLimit - 1, true, kInstanceCountLimit, false},
+        {kInstanceCountLimit, false, 1, true},
+        {INT_MAX, false, 1, true},
+        {-1, false, 1, true},  // a segment full of 0xFF
+        {INT_MIN, false, 1, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.before);
+        int segment[4] = {row.before, 0, 0, 0};
+        bool another = false;
+        std::string err = CaptureStderr([&] { another = CountInstance(segment); });
+        EXPECT_EQ(another, row.another);
+        EXPECT_EQ(segment[0], row.after);
+        EXPECT_EQ(err.empty(), !row.damaged) << err;
+        if (row.damaged) {
+            EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+        }
+    }
+    EXPECT_FALSE(CountInstance(nullptr));
+}
+
+TEST(InstanceCounter, ConcurrentStartsEachCountOnce) {
+    int counter = 0;
+    std::vector<pthread_t> threads(4);
+    for (pthread_t& t : threads) {
+        pthread_create(&t, nullptr, [](void* p) -> void* {
+            for (int i = 0; i < 10000; ++i) CountInstance(p);
+            return nullptr;
+        }, &counter);
+    }
+    for (pthread_t t : threads) pthread_join(t, nullptr);
+    EXPECT_EQ(counter, 40000);
 }
 
 }  // namespace

@@ -1,0 +1,480 @@
+// The message channel driven cycle by cycle over one block in this process:
+// several CShmMessage objects stand for instances with distinct live pids
+// (this process, its parent, a sleeping child), so each step of the slot
+// protocol can be observed exactly. Also: damaged and hostile blocks, a mutex
+// left held by a killed process, and the takeover of a dead owner.
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "instances/shm_message.h"
+
+namespace {
+
+struct Message {
+    int sender;
+    std::string bytes;
+};
+
+class Recorder : public CShmMessageCallback {
+public:
+    int OnReceive(int sender, int length, const char* data) override {
+        got.push_back({sender, std::string(data, length)});
+        return 0;
+    }
+    std::vector<Message> got;
+};
+
+// A channel block in shared anonymous memory (so a forked child can hold its
+// mutex), zero-filled like a fresh segment.
+class Block {
+public:
+    Block() {
+        void* p = mmap(nullptr, kChannelBlockCapacity, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        block_ = p == MAP_FAILED ? nullptr : static_cast<ChannelBlock*>(p);
+    }
+    ~Block() {
+        if (block_) munmap(block_, kChannelBlockCapacity);
+    }
+    ChannelBlock* operator->() const { return block_; }
+    ChannelBlock* get() const { return block_; }
+    void Fill(unsigned char value) { memset(block_, value, kChannelBlockCapacity); }
+
+private:
+    ChannelBlock* block_;
+};
+
+// A child that sleeps until killed: a live pid other than ours and our parent's.
+class Sleeper {
+public:
+    Sleeper() {
+        pid_ = fork();
+        if (pid_ == 0) {
+            pause();
+            _exit(0);
+        }
+    }
+    ~Sleeper() {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    int pid() const { return pid_; }
+
+private:
+    pid_t pid_;
+};
+
+// A pid that no process has any more.
+int DeadPid() {
+    pid_t pid = fork();
+    if (pid == 0) _exit(0);
+    waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+std::string Pattern(size_t n, int seed) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 31 + seed) & 0xFF);
+    return s;
+}
+
+// An instance over the block with its own recorder.
+struct Instance {
+    Instance(ChannelBlock* block, int pid) : channel(block, pid) { channel.SetMessageCallback(&recorder); }
+    bool Send(int target, const std::string& bytes) {
+        return channel.AddToSendQueue(target, CBufferRefT<char>(bytes.data(), static_cast<int>(bytes.size())));
+    }
+    CShmMessage channel;
+    Recorder recorder;
+};
+
+// Runs one cycle of each instance, in order, until `done` holds or
+// `maxRounds` rounds have run; returns the rounds run.
+int Pump(const std::vector<Instance*>& instances, const std::function<bool()>& done, int maxRounds) {
+    int rounds = 0;
+    while (!done() && rounds < maxRounds) {
+        for (Instance* i : instances) i->channel.RunCycle();
+        ++rounds;
+    }
+    return rounds;
+}
+
+TEST(ShmMessage, FirstInstanceOwnsAndEveryInstanceIsListed) {
+    Block block;
+    Instance a(block.get(), getpid());
+    Instance b(block.get(), getppid());
+    EXPECT_EQ(block->owner, getpid());
+    EXPECT_EQ(a.channel.Owner(), getpid());
+    int pids[8];
+    ASSERT_EQ(b.channel.ListInstances(pids, 8), 2);
+    EXPECT_EQ(pids[0], getpid()) << "the owner first";
+    EXPECT_EQ(pids[1], getppid());
+    EXPECT_EQ(block->instanceCount, 1) << "pruning dropped the owner's own entry";
+}
+
+TEST(ShmMessage, MessagesOfEverySizeArriveWhole) {
+    struct Row {
+        size_t size;
+        int chunks;
+    };
+    const Row rows[] = {{0, 1}, {1, 1}, {1023, 1}, {1024, 1}, {1025, 2}, {4096, 4}, {1 << 20, 1024}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.size);
+        Block block;
+        Instance a(block.get(), getpid());
+        Instance b(block.get(), getppid());
+        std::string payload = Pattern(row.size, 7);
+        ASSERT_TRUE(a.Send(getppid(), payload));
+
+        a.channel.RunCycle();  // posts the first chunk
+        ASSERT_EQ(block->busy, 1);
+        EXPECT_EQ(block->target, getppid());
+        EXPECT_EQ(block->sender, getpid());
+        EXPECT_EQ(block->chunkIndex, 0);
+        EXPECT_EQ(block->lastChunkIndex, row.chunks - 1);
+        EXPECT_EQ(block->chunkLength, static_cast<int>(std::min<size_t>(row.size, 1024)));
+        EXPECT_EQ(block->totalLength, static_cast<int>(row.size));
+        EXPECT_EQ(block->chunkSize, 1024);
+
+        int rounds = Pump({&b, &a}, [&] { return !b.recorder.got.empty(); }, 3 * row.chunks);
+        ASSERT_EQ(b.recorder.got.size(), 1u);
+        EXPECT_EQ(b.recorder.got[0].sender, getpid());
+        EXPECT_TRUE(b.recorder.got[0].bytes == payload);
+        EXPECT_EQ(rounds, row.chunks) << "one chunk per cycle of the target";
+        EXPECT_TRUE(a.recorder.got.empty());
+        EXPECT_TRUE(a.channel.IsSendQueueEmpty());
+        EXPECT_EQ(block->busy, 0);
+    }
+}
+
+TEST(ShmMessage, SendToItselfGoesThroughTheSlot) {
+    Block block;
+    Instance a(block.get(), getpid());
+    ASSERT_TRUE(a.Send(getpid(), Pattern(3000, 1)));
+    a.channel.RunCycle();
+    EXPECT_EQ(block->busy, 1);
+    EXPECT_EQ(block->target, getpid());
+    Pump({&a}, [&] { return !a.recorder.got.empty(); }, 10);
+    ASSERT_EQ(a.recorder.got.size(), 1u);
+    EXPECT_EQ(a.recorder.got[0].sender, getpid());
+    EXPECT_TRUE(a.recorder.got[0].bytes == Pattern(3000, 1));
+}
+
+TEST(ShmMessage, TwoSendersInterleaveAndBothMessagesArrive) {
+    Sleeper third;
+    Block block;
+    Instance a(block.get(), getpid());
+    Instance c(block.get(), third.pid());
+    Instance b(block.get(), getppid());
+    ASSERT_TRUE(a.Send(getppid(), Pattern(5000, 1)));
+    ASSERT_TRUE(a.Send(getppid(), Pattern(10, 2)));
+    ASSERT_TRUE(c.Send(getppid(), Pattern(4000, 3)));
+    // The target reads after each sender's cycle, so both find the slot free.
+    Pump({&a, &b, &c, &b}, [&] { return b.recorder.got.size() == 3; }, 100);
+    ASSERT_EQ(b.recorder.got.size(), 3u);
+    EXPECT_EQ(b.recorder.got[0].sender, third.pid())
+        << "chunks alternated: the shorter message of the second sender completed first";
+    // One sender's messages keep their order.
+    std::vector<std::string> fromA;
+    for (const Message& m : b.recorder.got) {
+        if (m.sender == getpid()) fromA.push_back(m.bytes);
+        if (m.sender == third.pid()) {
+            EXPECT_TRUE(m.bytes == Pattern(4000, 3));
+        }
+    }
+    ASSERT_EQ(fromA.size(), 2u);
+    EXPECT_TRUE(fromA[0] == Pattern(5000, 1));
+    EXPECT_TRUE(fromA[1] == Pattern(10, 2));
+}
+
+TEST(ShmMessage, DeadOwnerIsReplacedAndDeadInstancesPruned) {
+    Block block;
+    int dead = DeadPid();
+    block->owner = dead;
+    block->instanceCount = 3;
+    block->instances[0] = dead;
+    block->instances[1] = getppid();
+    block->instances[2] = DeadPid();
+    Instance a(block.get(), getpid());
+    EXPECT_EQ(block->owner, getpid()) << "the constructor noticed the dead owner";
+    int pids[8];
+    ASSERT_EQ(a.channel.ListInstances(pids, 8), 2);
+    EXPECT_EQ(pids[0], getpid());
+    EXPECT_EQ(pids[1], getppid());
+}
+
+TEST(ShmMessage, ChunkForADeadTargetIsFreedAndTheSenderGoesOn) {
+    Block block;
+    Instance a(block.get(), getpid());
+    Instance b(block.get(), getppid());
+    ASSERT_TRUE(a.Send(DeadPid(), Pattern(3000, 4)));
+    ASSERT_TRUE(a.Send(getppid(), "after"));
+    int rounds = Pump({&a, &b}, [&] { return !b.recorder.got.empty(); }, 20);
+    ASSERT_EQ(b.recorder.got.size(), 1u);
+    EXPECT_EQ(b.recorder.got[0].bytes, "after");
+    EXPECT_LE(rounds, 6) << "no retry counting for a target that has gone";
+}
+
+TEST(ShmMessage, LiveTargetThatNeverReadsHoldsEachChunkElevenOwnerCycles) {
+    Sleeper silent;
+    Block block;
+    Instance a(block.get(), getpid());
+    ASSERT_TRUE(a.Send(silent.pid(), Pattern(1500, 5)));
+    a.channel.RunCycle();
+    ASSERT_EQ(block->chunkIndex, 0);
+    for (int cycle = 1; cycle <= 11; ++cycle) {
+        a.channel.RunCycle();
+        ASSERT_EQ(block->busy, 1) << cycle;
+        ASSERT_EQ(block->chunkIndex, 0) << cycle;
+        EXPECT_EQ(block->retry, cycle);
+    }
+    a.channel.RunCycle();  // retry above 10: dropped, the next chunk goes out
+    EXPECT_EQ(block->busy, 1);
+    EXPECT_EQ(block->chunkIndex, 1);
+    EXPECT_EQ(block->retry, 0);
+    EXPECT_TRUE(a.channel.IsSendQueueEmpty());
+}
+
+// Writes a chunk into the slot as a sender would.
+void PostRaw(ChannelBlock* b, int sender, int target, int messageId, int index, int last, const std::string& data) {
+    b->sender = sender;
+    b->messageId = messageId;
+    b->chunkIndex = index;
+    b->lastChunkIndex = last;
+    b->chunkLength = static_cast<int>(data.size());
+    memcpy(b->data, data.data(), data.size());
+    b->busy = 1;
+    b->retry = 0;
+    b->target = target;
+}
+
+TEST(ShmMessage, LostChunksAndDeadSendersDiscardPartialMessages) {
+    Block block;
+    Instance a(block.get(), getpid());
+    const std::string full(1024, 'x');
+
+    PostRaw(block.get(), getppid(), getpid(), 1, 0, 2, full);
+    a.channel.RunCycle();
+    EXPECT_EQ(a.channel.PartialCount(), 1);
+    PostRaw(block.get(), getppid(), getpid(), 1, 2, 2, "end");  // index 1 was lost
+    a.channel.RunCycle();
+    EXPECT_EQ(a.channel.PartialCount(), 0);
+    EXPECT_TRUE(a.recorder.got.empty());
+
+    PostRaw(block.get(), getppid(), getpid(), 9, 1, 1, "orphan");  // first part never seen
+    a.channel.RunCycle();
+    EXPECT_EQ(a.channel.PartialCount(), 0);
+    EXPECT_EQ(block->busy, 0);
+
+    int dead = DeadPid();
+    PostRaw(block.get(), dead, getpid(), 2, 0, 1, full);
+    a.channel.RunCycle();
+    EXPECT_EQ(a.channel.PartialCount(), 0) << "the sender has exited: its message can never complete";
+    EXPECT_TRUE(a.recorder.got.empty());
+}
+
+TEST(ShmMessage, ChunksThatCannotBelongToAMessageAreDroppedUnread) {
+    struct Row {
+        const char* name;
+        int index, last, length;
+    };
+    const Row rows[] = {
+        {"negative length", 0, 0, -1},        {"length above a chunk", 0, 0, 1025},
+        {"negative index", -1, 0, 10},        {"index past the last", 3, 2, 10},
+        {"short inner chunk", 0, 1, 10},      {"message above the limit", 0, INT_MAX, 1024},
+        {"INT_MIN everywhere", INT_MIN, INT_MIN, INT_MIN},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Block block;
+        Instance a(block.get(), getpid());
+        PostRaw(block.get(), getppid(), getpid(), 5, 0, 0, "");
+        block->chunkIndex = row.index;
+        block->lastChunkIndex = row.last;
+        block->chunkLength = row.length;
+        a.channel.RunCycle();
+        EXPECT_EQ(block->busy, 0);
+        EXPECT_EQ(a.channel.PartialCount(), 0);
+        EXPECT_TRUE(a.recorder.got.empty());
+    }
+}
+
+// After whatever the block held, two instances exchange a message again.
+void ExpectRecovers(Block& block) {
+    Instance a(block.get(), getpid());
+    Instance b(block.get(), getppid());
+    ASSERT_TRUE(a.Send(getppid(), Pattern(2500, 9)));
+    bool delivered = false;
+    Pump({&a, &b}, [&] {
+        for (const Message& m : b.recorder.got) delivered = delivered || (m.sender == getpid() && m.bytes == Pattern(2500, 9));
+        return delivered;
+    }, 200);
+    EXPECT_TRUE(delivered);
+    int pids[300];
+    int n = b.channel.ListInstances(pids, 300);
+    EXPECT_GE(n, 2);
+    EXPECT_LE(n, 251);
+    EXPECT_GE(block->instanceCount, 0);
+    EXPECT_LE(block->instanceCount, 250);
+}
+
+TEST(ShmMessage, DamagedBlockIsSurvivedAndRepaired) {
+    const unsigned char fills[] = {0xFF, 0x80, 0x7F, 0x01, 0xA5};
+    for (unsigned char fill : fills) {
+        SCOPED_TRACE(static_cast<int>(fill));
+        Block block;
+        block.Fill(fill);
+        ExpectRecovers(block);
+    }
+    Block random;
+    unsigned seed = 12345;
+    auto* bytes = reinterpret_cast<unsigned char*>(random.get());
+    for (int i = 0; i < kChannelBlockCapacity; ++i) bytes[i] = static_cast<unsigned char>((seed = seed * 1103515245 + 12345) >> 16);
+    ExpectRecovers(random);
+}
+
+TEST(ShmMessage, EachFieldAtItsWorstValueIsSurvived) {
+    struct Field {
+        const char* name;
+        int32_t ChannelBlock::*member;
+    };
+    const Field fields[] = {
+        {"owner", &ChannelBlock::owner},           {"next message id", &ChannelBlock::nextMessageId},
+        {"next sequence", &ChannelBlock::nextSequence}, {"signal", &ChannelBlock::signal},
+        {"sender", &ChannelBlock::sender},         {"target", &ChannelBlock::target},
+        {"sequence", &ChannelBlock::sequence},     {"busy", &ChannelBlock::busy},
+        {"retry", &ChannelBlock::retry},           {"message id", &ChannelBlock::messageId},
+        {"chunk index", &ChannelBlock::chunkIndex}, {"last chunk index", &ChannelBlock::lastChunkIndex},
+        {"chunk size", &ChannelBlock::chunkSize},  {"total length", &ChannelBlock::totalLength},
+        {"chunk length", &ChannelBlock::chunkLength}, {"instance count", &ChannelBlock::instanceCount},
+    };
+    const int32_t values[] = {INT_MIN, -1, 1, 250, 251, 1025, INT_MAX};
+    for (const Field& field : fields) {
+        for (int32_t value : values) {
+            SCOPED_TRACE(std::string(field.name) + " = " + std::to_string(value));
+            Block block;
+            {
+                Instance first(block.get(), getpid());  // a sound channel
+            }
+            block.get()->*field.member = value;
+            ExpectRecovers(block);
+        }
+    }
+}
+
+TEST(ShmMessage, MutexLeftHeldByAKilledProcessIsRecovered) {
+    Block block;
+    Instance a(block.get(), getpid());
+    pid_t holder = fork();
+    if (holder == 0) {
+        pthread_mutex_lock(&block->mutex);
+        block->busy = 1;  // killed while claiming the slot
+        block->target = 0;
+        _exit(0);
+    }
+    waitpid(holder, nullptr, 0);
+    Instance b(block.get(), getppid());
+    ASSERT_TRUE(a.Send(getppid(), "through"));
+    Pump({&a, &b}, [&] { return !b.recorder.got.empty(); }, 20);
+    ASSERT_EQ(b.recorder.got.size(), 1u);
+    EXPECT_EQ(b.recorder.got[0].bytes, "through");
+}
+
+TEST(ShmMessage, SignalShortensThePauseForTenOwnerCycles) {
+    Block block;
+    Instance a(block.get(), getpid());
+    Instance b(block.get(), getppid());
+    b.channel.Signal();
+    EXPECT_EQ(block->signal, 10);
+    b.channel.Wait();
+    EXPECT_EQ(block->signal, 10) << "only the owner counts down";
+    for (int i = 9; i >= 0; --i) {
+        a.channel.Wait();
+        EXPECT_EQ(block->signal, i);
+    }
+    block->signal = INT_MAX;
+    a.channel.Wait();
+    EXPECT_EQ(block->signal, 10) << "a countdown above its start value is cut back";
+}
+
+TEST(ShmMessage, RefusesWhatCannotBeSent) {
+    Block block;
+    Instance a(block.get(), getpid());
+    EXPECT_FALSE(a.Send(0, "x"));
+    EXPECT_FALSE(a.Send(-5, "x"));
+    EXPECT_TRUE(a.channel.IsSendQueueEmpty());
+    CShmMessage detached(nullptr);
+    EXPECT_FALSE(detached.AddToSendQueue(getpid(), CBufferRefT<char>("x", 1)));
+    EXPECT_FALSE(detached.Start());
+    int pids[4];
+    EXPECT_EQ(detached.ListInstances(pids, 4), 0);
+}
+
+TEST(ShmMessage, ForkedChildTakesItsParentsPlace) {
+    Block block;
+    Instance a(block.get(), getpid());
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        a.channel.AfterFork();
+        int pids[8];
+        int n = a.channel.ListInstances(pids, 8);
+        int report[3] = {block->owner, a.channel.Pid(), n};
+        ssize_t w = write(fds[1], report, sizeof report);
+        _exit(w == sizeof report ? 0 : 1);
+    }
+    int report[3] = {0, 0, 0};
+    ASSERT_EQ(read(fds[0], report, sizeof report), static_cast<ssize_t>(sizeof report));
+    waitpid(child, nullptr, 0);
+    close(fds[0]);
+    close(fds[1]);
+    EXPECT_EQ(report[0], child) << "the owner's place passes to the child";
+    EXPECT_EQ(report[1], child);
+}
+
+// The receive thread and Java-side senders on other threads: runs under
+// ThreadSanitizer in the thread-checked build of this test.
+TEST(ShmMessageThreads, ReceiveThreadsDeliverWhatOtherThreadsQueue) {
+    Block block;
+    Instance a(block.get(), getpid());
+    Instance b(block.get(), getppid());
+    struct Counter : CShmMessageCallback {
+        int OnReceive(int, int length, const char*) override {
+            __atomic_add_fetch(&bytes, length, __ATOMIC_ACQ_REL);
+            __atomic_add_fetch(&count, 1, __ATOMIC_ACQ_REL);
+            return 0;
+        }
+        int bytes = 0;
+        int count = 0;
+    } counter;
+    b.channel.SetMessageCallback(&counter);
+    ASSERT_TRUE(a.channel.Start());
+    ASSERT_TRUE(b.channel.Start());
+    std::vector<pthread_t> senders(3);
+    for (pthread_t& t : senders) {
+        pthread_create(&t, nullptr, [](void* p) -> void* {
+            Instance* from = static_cast<Instance*>(p);
+            for (int i = 0; i < 4; ++i) from->Send(getppid(), Pattern(1500, i));
+            return nullptr;
+        }, &a);
+    }
+    for (pthread_t t : senders) pthread_join(t, nullptr);
+    for (int i = 0; i < 3000 && __atomic_load_n(&counter.count, __ATOMIC_ACQUIRE) < 12; ++i) usleep(10000);
+    EXPECT_EQ(__atomic_load_n(&counter.count, __ATOMIC_ACQUIRE), 12);
+    EXPECT_EQ(__atomic_load_n(&counter.bytes, __ATOMIC_ACQUIRE), 12 * 1500);
+    EXPECT_TRUE(a.channel.Stop());
+    EXPECT_TRUE(b.channel.Stop());
+}
+
+}  // namespace
