@@ -14,11 +14,12 @@
 #include "pack/launcher_view.h"
 #include "pack/options.h"
 #include "pack/packer.h"
+#include "pack/tool_paths.h"
 
 namespace {
 
 // Directory holding this program, so the launcher and the helper jar are
-// found beside it wherever the build or installation lives.
+// found relative to it wherever the build or installation lives.
 std::string OwnDirectory() {
     char path[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -59,11 +60,19 @@ int main(int argc, char** argv) {
         fputs(tvxpack::HelpText(), stdout);
         return 0;
     }
+    if (line.mode == tvxpack::CommandLine::Mode::kVersion) {
+        fputs(tvxpack::VersionText().c_str(), stdout);
+        return 0;
+    }
     if (line.mode == tvxpack::CommandLine::Mode::kInspect) return Inspect(line.inspectPath);
 
     const std::string dir = OwnDirectory();
-    if (line.pack.launcher.empty()) line.pack.launcher = dir + "/tvx-launcher";
-    line.pack.helpersJar = dir + "/../lib/tvx-helpers.jar";
+    if (line.pack.launcher.empty()) {
+        const std::string processor = line.processor.empty() ? tvxpack::HostProcessor() : line.processor;
+        if (processor.empty()) return Fail("no launcher image for this processor; give --launcher IMAGE", 1);
+        if (!tvxpack::FindLauncherImage(dir, processor, &line.pack.launcher, &error)) return Fail(error, 1);
+    }
+    if (!tvxpack::FindHelpersJar(dir, &line.pack.helpersJar, &error)) return Fail(error, 1);
     tvxpack::InstallInterruptCleanup();
     tvxpack::PackResult result;
     if (!tvxpack::PackExecutable(line.pack, &result, &error)) return Fail(error, 1);

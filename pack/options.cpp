@@ -1,10 +1,12 @@
 #include "pack/options.h"
 
+#include "pack/tool_paths.h"
+
 namespace tvxpack {
 
 namespace {
 
-enum class Opt { kMain, kSettings, kSet, kLauncher, kOutput, kInspect, kHelp };
+enum class Opt { kMain, kSettings, kSet, kLauncher, kArch, kOutput, kInspect, kHelp, kVersion };
 
 struct OptionSpec {
     const char* name;
@@ -16,6 +18,7 @@ const OptionSpec kOptions[] = {
     {"--main", Opt::kMain, true},         {"--settings", Opt::kSettings, true}, {"--set", Opt::kSet, true},
     {"--launcher", Opt::kLauncher, true}, {"-o", Opt::kOutput, true},           {"--output", Opt::kOutput, true},
     {"--inspect", Opt::kInspect, true},   {"--help", Opt::kHelp, false},        {"-h", Opt::kHelp, false},
+    {"--arch", Opt::kArch, true},         {"--version", Opt::kVersion, false},
 };
 
 const OptionSpec* FindOption(const std::string& name) {
@@ -40,6 +43,8 @@ bool SetOnce(std::string* slot, bool* given, const std::string& value, const std
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, std::string* error) {
     CommandLine result;
     bool givenMain = false, givenSettings = false, givenLauncher = false, givenOutput = false, givenInspect = false;
+    bool givenArch = false;
+    std::string arch;
     bool otherThanInspect = false;
     std::vector<std::string> operands;
     bool optionsEnded = false;
@@ -66,12 +71,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
             *error = "unknown option '" + name + "' (see tvx-pack --help)";
             return false;
         }
-        if (entry->opt == Opt::kHelp) {
+        if (!entry->takesValue) {
             if (inlineValue) {
                 *error = "option '" + name + "' takes no value";
                 return false;
             }
-            line->mode = CommandLine::Mode::kHelp;
+            line->mode = entry->opt == Opt::kHelp ? CommandLine::Mode::kHelp : CommandLine::Mode::kVersion;
             return true;
         }
         if (!inlineValue) {
@@ -101,6 +106,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
             case Opt::kLauncher:
                 ok = SetOnce(&p.launcher, &givenLauncher, value, name, error);
                 break;
+            case Opt::kArch:
+                ok = SetOnce(&arch, &givenArch, value, name, error);
+                break;
             case Opt::kOutput:
                 ok = SetOnce(&p.output, &givenOutput, value, name, error);
                 break;
@@ -108,6 +116,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
                 ok = SetOnce(&result.inspectPath, &givenInspect, value, name, error);
                 break;
             case Opt::kHelp:
+            case Opt::kVersion:
                 break;
         }
         if (!ok) return false;
@@ -134,6 +143,17 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
         *error = "no output given (-o OUTPUT)";
         return false;
     }
+    if (givenArch) {
+        if (givenLauncher) {
+            *error = "give either --arch or --launcher, not both";
+            return false;
+        }
+        result.processor = ProcessorName(arch);
+        if (result.processor.empty()) {
+            *error = "unknown processor '" + arch + "' for --arch (x86_64, aarch64, armhf, i386; amd64, arm64)";
+            return false;
+        }
+    }
     result.pack.jar = operands[0];
     *line = std::move(result);
     return true;
@@ -141,9 +161,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
 
 const char* HelpText() {
     return "Usage: tvx-pack [--main CLASS] [--settings FILE] [--set LINE]...\n"
-           "                [--launcher IMAGE] -o OUTPUT APP.jar\n"
-           "       tvx-pack --inspect EXECUTABLE\n"
-           "       tvx-pack --help\n"
+           "                [--arch NAME | --launcher IMAGE] -o OUTPUT APP.jar\n"
+           "       tvx-pack --inspect EXECUTABLE | --help | --version\n"
            "Writes OUTPUT (mode 0755): the launcher image, a settings block and APP.jar as\n"
            "one executable that runs the Java application as a program or a service.\n"
            "  --main CLASS      main class; when no source names one (no --main, no\n"
@@ -151,17 +170,21 @@ const char* HelpText() {
            "  --settings FILE   settings lines from a UTF-8 file ('key value' per line)\n"
            "  --set LINE        one more settings line, verbatim; may repeat, e.g.\n"
            "                    --set 'option -Xmx64m' --set property=app.mode=fast\n"
-           "  --launcher IMAGE  launcher image (default: tvx-launcher beside tvx-pack)\n"
+           "  --arch NAME       processor of the executable: x86_64 (amd64), aarch64\n"
+           "                    (arm64), armhf, i386; default: the one tvx-pack runs on\n"
+           "  --launcher IMAGE  launcher image to use instead of an installed one\n"
            "  -o, --output OUT  executable to write; written to a temporary file and\n"
            "                    renamed, so a failure never leaves a half-written file\n"
-           "  --inspect EXE     print an executable's layout (offset and size of every\n"
-           "                    piece) and its settings lines; writes nothing\n"
-           "Settings block: the mainclass line, FILE's lines, the --set lines, as UTF-8\n"
-           "with a byte-order mark, CR LF line ends and a final NUL. The archive is\n"
-           "APP.jar with the helper classes com/brindell/tvx/*.class added from\n"
-           "../lib/tvx-helpers.jar (beside tvx-pack) unless it holds them; entries are\n"
-           "copied, never recompressed, and the jar's comment is kept.\n"
-           "Exit status: 0 written, 1 failed (nothing written), 2 bad command line.\n";
+           "  --inspect EXE     print an executable's layout and settings; writes nothing\n"
+           "Images come from ../lib/tvx/NAME/ beside tvx-pack (or tvx-launcher beside it\n"
+           "in a build tree), helper classes com/brindell/tvx/*.class from\n"
+           "../share/java/tvx-helpers.jar (../lib/ in a build tree), added to the archive\n"
+           "unless it holds them. The settings block is UTF-8 with a byte-order mark and\n"
+           "CR LF line ends; the jar's entries are copied, never recompressed.\n"
+           "Exit status: 0 written, 1 failed (nothing written), 2 bad command line.\n"
+           "See tvx-pack(1) and tvx-settings(5).\n";
 }
+
+std::string VersionText() { return std::string("tvx-pack ") + TVX_VERSION + "\n"; }
 
 }  // namespace tvxpack

@@ -10,16 +10,18 @@
 namespace tvxpack {
 
 struct CommandLine {
-    enum class Mode { kPack, kInspect, kHelp };
+    enum class Mode { kPack, kInspect, kHelp, kVersion };
     Mode mode = Mode::kPack;
     PackRequest pack;         // launcher and helpersJar left empty unless given
+    std::string processor;    // from --arch, as ProcessorName gives it; "" when not given
     std::string inspectPath;
 };
 
 // Parses the arguments after the program name:
-//   [--main CLASS] [--settings FILE] [--set LINE]... [--launcher IMAGE] -o OUTPUT APP.jar
+//   [--main CLASS] [--settings FILE] [--set LINE]... [--arch NAME | --launcher IMAGE]
+//   -o OUTPUT APP.jar
 //   --inspect EXECUTABLE
-//   --help
+//   --help | --version
 // Long options also take their value after "=". Fails with one line in
 // `error` on unknown options, missing values, repeated options and a
 // missing or extra operand.
@@ -27,6 +29,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
 
 // The text printed by --help.
 const char* HelpText();
+
+// The line printed by --version.
+std::string VersionText();
 
 }  // namespace tvxpack
 

@@ -2,6 +2,7 @@
 #include "pack/options.h"
 
 #include <cstring>
+#include <regex>
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,31 @@ TEST(ParseCommandLineTest, SelectsInspectAndHelp) {
         ASSERT_TRUE(ParseCommandLine(args, &help, &error)) << error;
         EXPECT_EQ(help.mode, CommandLine::Mode::kHelp);
     }
+    CommandLine version;
+    ASSERT_TRUE(ParseCommandLine({"--version", "--bogus"}, &version, &error)) << error;
+    EXPECT_EQ(version.mode, CommandLine::Mode::kVersion);
+    EXPECT_TRUE(std::regex_match(VersionText(), std::regex("tvx-pack [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+        << VersionText();
+}
+
+TEST(ParseCommandLineTest, ArchNamesAProcessorOrItsDebianName) {
+    struct Row {
+        const char* arch;
+        const char* processor;
+    } rows[] = {{"x86_64", "x86_64"}, {"amd64", "x86_64"}, {"aarch64", "aarch64"},
+                {"arm64", "aarch64"}, {"armhf", "armhf"},  {"i386", "i386"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arch);
+        CommandLine line;
+        std::string error;
+        ASSERT_TRUE(ParseCommandLine({"--arch", row.arch, "-o", "o", "j.jar"}, &line, &error)) << error;
+        EXPECT_EQ(line.processor, row.processor);
+        EXPECT_EQ(line.pack.launcher, "");
+    }
+    CommandLine plain;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine({"-o", "o", "j.jar"}, &plain, &error)) << error;
+    EXPECT_EQ(plain.processor, "");
 }
 
 TEST(ParseCommandLineTest, RejectsBadCommandLines) {
@@ -85,6 +111,12 @@ TEST(ParseCommandLineTest, RejectsBadCommandLines) {
         {{"--inspect", "x", "-o", "y"}, "--inspect takes only the executable"},
         {{"--inspect", "x", "y"}, "--inspect takes only the executable"},
         {{"--help=yes"}, "option '--help' takes no value"},
+        {{"--version=1"}, "option '--version' takes no value"},
+        {{"--arch", "sparc", "-o", "o", "j"}, "unknown processor 'sparc' for --arch"},
+        {{"--arch", "X86_64", "-o", "o", "j"}, "unknown processor 'X86_64'"},
+        {{"--arch", "arm64", "--launcher", "L", "-o", "o", "j"}, "give either --arch or --launcher"},
+        {{"--arch", "i386", "--arch=i386", "-o", "o", "j"}, "option '--arch' given more than once"},
+        {{"--inspect", "x", "--arch", "i386"}, "--inspect takes only the executable"},
         {{}, "no application jar given"},
     };
     for (const Row& row : rows) {
@@ -106,7 +138,8 @@ TEST(HelpTextTest, FitsOneScreenAndNamesEveryOption) {
         EXPECT_LE(nl - start, 80u) << help.substr(start, nl - start);
     }
     EXPECT_LE(lines, 24);
-    for (const char* option : {"--main", "--settings", "--set", "--launcher", "-o", "--inspect", "--help"})
+    for (const char* option :
+         {"--main", "--settings", "--set", "--arch", "--launcher", "-o", "--inspect", "--help", "--version"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 
