@@ -15,15 +15,18 @@ root="$stage/usr/local"
 version=$("$build/bin/tvx-pack" --version | awk '{print $2}')
 expected="./bin/tvx-pack ./lib/tvx/installed-files ./share/doc/tvx/README.md ./share/java/tvx-helpers-$version.jar
 ./share/man/man1/tvx-pack.1 ./share/man/man5/tvx-settings.5"
-for image in "$build/bin/tvx-launcher" "$src"/build-{aarch64,armhf,i386}/bin/tvx-launcher; do
-  [[ -f $image ]] || continue
-  case $(readelf -h "$image" | sed -n 's/^ *Machine: *//p') in
-    "Advanced Micro Devices X86-64") p=x86_64 ;;
-    AArch64) p=aarch64 ;;
-    ARM) p=armhf ;;
-    "Intel 80386") p=i386 ;;
+# The processor named by an ELF file's header.
+machine_of() {
+  case $(readelf -h "$1" | sed -n 's/^ *Machine: *//p') in
+    "Advanced Micro Devices X86-64") echo x86_64 ;;
+    AArch64) echo aarch64 ;;
+    ARM) echo armhf ;;
+    "Intel 80386") echo i386 ;;
+    *) echo unknown ;;
   esac
-  expected+=" ./lib/tvx/$p/tvx-launcher"
+}
+for image in "$build/bin/tvx-launcher" "$src"/build-{aarch64,armhf,i386}/bin/tvx-launcher; do
+  [[ -f $image ]] && expected+=" ./lib/tvx/$(machine_of "$image")/tvx-launcher"
 done
 files=$(cd "$root" && find . -type f | sort | tr '\n' ' ')
 check "installed files" [ "$files" = "$(tr ' ' '\n' <<<"$expected" | grep . | sort | tr '\n' ' ')" ]
@@ -54,12 +57,20 @@ host=$(uname -m)
 case $host in x86_64) alias=amd64 ;; aarch64) alias=arm64 ;; *) alias=$host ;; esac
 out=$(run_hidden "'$moved/bin/tvx-pack' --arch $alias -o hello2 app.jar && ./hello2 -test" 2>&1)
 check "--arch $alias is the $host image" contains "$out" "natives startup=0"
-other=aarch64; [[ -f $moved/lib/tvx/aarch64/tvx-launcher ]] && other=none
-if [[ $other == aarch64 ]]; then
-  out=$(cd "$scratch/work" && "$moved/bin/tvx-pack" --arch arm64 -o arm app.jar 2>&1)
+# Each installed image is picked by its processor's name; one not installed
+# is refused with the place looked at.
+missing=
+for p in x86_64 aarch64 armhf i386; do
+  if [[ ! -f $moved/lib/tvx/$p/tvx-launcher ]]; then missing=$p; continue; fi
+  (cd "$scratch/work" && "$moved/bin/tvx-pack" --arch "$p" -o "for-$p" app.jar > /dev/null)
+  check "--arch $p packs" [ $? -eq 0 ]
+  check "--arch $p writes that processor's image" [ "$(machine_of "$scratch/work/for-$p")" = "$p" ]
+done
+if [[ -n $missing ]]; then
+  out=$(cd "$scratch/work" && "$moved/bin/tvx-pack" --arch "$missing" -o never app.jar 2>&1)
   check "--arch of a processor not installed fails" [ $? -eq 1 ]
-  check "and names where it looked" contains "$out" "$moved/bin/../lib/tvx/aarch64/tvx-launcher"
-  check "and writes nothing" test ! -e "$scratch/work/arm"
+  check "and names where it looked" contains "$out" "$moved/bin/../lib/tvx/$missing/tvx-launcher"
+  check "and writes nothing" test ! -e "$scratch/work/never"
 fi
 check "--version" [ "$("$moved/bin/tvx-pack" --version)" = "$("$build/bin/tvx-pack" --version)" ]
 
