@@ -100,6 +100,8 @@ bool CShmMessage::Start() {
     if (m_threadStarted) return true;
     __atomic_store_n(&m_running, true, __ATOMIC_RELEASE);
     m_threadStarted = pthread_create(&m_thread, nullptr, ThreadFunc, this) == 0;
+    // Named so that it can be told apart among the runtime's threads.
+    if (m_threadStarted) pthread_setname_np(m_thread, "tvx-channel");
     return m_threadStarted;
 }
 

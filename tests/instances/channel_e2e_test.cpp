@@ -1,0 +1,254 @@
+// Packed Java applications in "custom" single-instance mode, several at once,
+// exchanging objects through com.brindell.tvx.Instances: message sizes
+// around the chunk boundary and a large one, sending to oneself and to the
+// first instance, interleaved senders, a class only the application's jar
+// has, the owner killed, a target killed mid-message, a registered target
+// that never reads, and the answers of a launch that is not "custom". Runs in
+// private mount and IPC namespaces.
+//
+// TVX_TEST_LAUNCHER (a launcher image) and TVX_TEST_JVM (a libjvm.so) select
+// what the applications are packed with and run on; by default, this build's
+// launcher and the build's JDK.
+#include <signal.h>
+#include <stdint.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/instances/background_process.h"
+#include "tests/instances/private_namespaces.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using tvxtest::Background;
+
+[[maybe_unused]] const bool kIsolated = tvxtest::RegisterPrivateNamespaces();
+
+// A byte array of n bytes reaches the channel as n + 31 bytes: the 4-byte
+// kind and the serialisation stream of a byte[] (27 bytes before the data).
+constexpr int kByteArrayOverhead = 31;
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+    const char* value = getenv(name);
+    return value && *value ? value : fallback;
+}
+
+class Channel : public testing::Test {
+protected:
+    // Packs the channel application as `name`; every executable of a test
+    // shares one segment through the same "appid".
+    std::string Pack(const std::string& name, bool custom) {
+        std::string exe = dir_ / name;
+        std::vector<std::string> lines = {"appid=channel-test",
+                                          "jvmdll=" + EnvOr("TVX_TEST_JVM", tvxtest::JavaHome() + "/lib/server/libjvm.so")};
+        if (custom) lines.push_back("singleinstance=custom");
+        std::vector<std::string> args = {"--main", "instancetest.ChannelApp"};
+        std::string launcher = EnvOr("TVX_TEST_LAUNCHER", "");
+        if (!launcher.empty()) args.insert(args.end(), {"--launcher", launcher});
+        tvxtest::Pack(tvxtest::TestJarsDir() + "/instance-apps.jar", exe, lines, args);
+        return exe;
+    }
+
+    // Starts instance `name` of `exe` with the given steps.
+    Background* Start(const std::string& exe, const std::string& name, std::vector<std::string> steps) {
+        std::vector<std::string> argv = {exe, "-test", dir_.path(), name};
+        argv.insert(argv.end(), steps.begin(), steps.end());
+        running_.emplace_back(new Background(argv, dir_ / (name + ".out")));
+        return running_.back().get();
+    }
+    // Starts an instance and waits for its NAME.info.
+    Background* StartReady(const std::string& exe, const std::string& name, std::vector<std::string> steps) {
+        Background* b = Start(exe, name, steps);
+        EXPECT_TRUE(b->WaitForFile(dir_ / (name + ".info"))) << Output(name);
+        return b;
+    }
+
+    std::map<std::string, std::string> Info(const std::string& file) {
+        std::map<std::string, std::string> values;
+        std::istringstream in(tvxtest::ReadFile(dir_ / (file + ".info")));
+        std::string line;
+        while (std::getline(in, line)) {
+            size_t eq = line.find('=');
+            if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+        return values;
+    }
+    std::string Pid(const std::string& name) { return Info(name)["pid"]; }
+
+    std::vector<std::string> Log(const std::string& name) {
+        std::vector<std::string> lines;
+        std::istringstream in(tvxtest::FileExists(dir_ / (name + ".log")) ? tvxtest::ReadFile(dir_ / (name + ".log"))
+                                                                          : "");
+        std::string line;
+        while (std::getline(in, line)) lines.push_back(line);
+        return lines;
+    }
+    // Waits (at most two minutes) until NAME.log holds `count` lines.
+    bool WaitForLog(const std::string& name, size_t count) {
+        for (int i = 0; i < 6000; ++i) {
+            if (Log(name).size() >= count) return true;
+            usleep(20000);
+        }
+        return false;
+    }
+    std::string Output(const std::string& name) {
+        std::string out = dir_ / (name + ".out");
+        return tvxtest::FileExists(out) ? name + ": " + tvxtest::ReadFile(out) : name + ": (no output)";
+    }
+
+    // Lets every instance end and checks that each ended well.
+    void StopAll(const std::vector<std::string>& names) {
+        tvxtest::WriteFile(dir_ / "stop", "");
+        for (size_t i = 0; i < running_.size(); ++i) {
+            int status = running_[i]->Wait();
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Output(names[i]) << " status " << status;
+        }
+    }
+    void Go() { tvxtest::WriteFile(dir_ / "go", ""); }
+
+    tvxtest::TempDir dir_;
+    std::vector<std::unique_ptr<Background>> running_;
+};
+
+uint32_t Crc32(const std::string& bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char c : bytes) {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// The log line of an object sent with send:TARGET:KIND:SIZE by `from`.
+std::string Received(const std::string& from, const std::string& kind, int size) {
+    std::string bytes;
+    std::string cls;
+    if (kind == "bytes") {
+        cls = "[B";
+        for (int i = 0; i < size; ++i) bytes.push_back(static_cast<char>(i * 31 + 7));
+    } else if (kind == "note") {
+        cls = "instancetest.ChannelApp$Note";
+        bytes.assign(size, 'n');
+    } else {
+        cls = "java.lang.String";
+        bytes.assign(size, 's');
+    }
+    return "from=" + from + " class=" + cls + " len=" + std::to_string(size) + " crc=" + std::to_string(Crc32(bytes));
+}
+
+TEST_F(Channel, ThreeInstancesExchangeObjects) {
+    std::string exe = Pack("app", true);
+    StartReady(exe, "A", {"recv", "ready", "hold"});
+    StartReady(exe, "B", {"recv", "ready", "hold"});
+    const int oneChunk = 1024 - kByteArrayOverhead;
+    StartReady(exe, "C",
+               {"recv", "ready", "send:A:bytes:0", "send:A:bytes:" + std::to_string(oneChunk),
+                "send:A:bytes:" + std::to_string(oneChunk + 1), "send:first:note:5", "send:0:string:3",
+                "send:self:bytes:100", "send:B:bytes:1048576", "hold"});
+    std::string a = Pid("A"), b = Pid("B"), c = Pid("C");
+
+    std::map<std::string, std::string> infoA = Info("A");
+    EXPECT_EQ(infoA["current"], a) << "the channel's pid is the process's";
+    EXPECT_EQ(infoA["first"], a);
+    std::map<std::string, std::string> infoC = Info("C");
+    EXPECT_EQ(infoC["first"], a);
+    EXPECT_EQ(infoC["current"], c);
+    EXPECT_EQ(infoC["instances"], a + "," + b + "," + c) << "the first instance first, then in order of start";
+
+    ASSERT_TRUE(WaitForLog("A", 5)) << Output("A") << Output("C");
+    EXPECT_EQ(Log("A"), (std::vector<std::string>{Received(c, "bytes", 0), Received(c, "bytes", oneChunk),
+                                                  Received(c, "bytes", oneChunk + 1), Received(c, "note", 5),
+                                                  Received(c, "string", 3)}))
+        << "one sender's messages arrive in order, the application's own class included";
+    ASSERT_TRUE(WaitForLog("C", 1)) << Output("C");
+    EXPECT_EQ(Log("C"), std::vector<std::string>{Received(c, "bytes", 100)}) << "sent to itself";
+    ASSERT_TRUE(WaitForLog("B", 1)) << Output("B") << Output("C");
+    EXPECT_EQ(Log("B"), std::vector<std::string>{Received(c, "bytes", 1048576)});
+    StopAll({"A", "B", "C"});
+}
+
+TEST_F(Channel, TwoSendersInterleave) {
+    std::string exe = Pack("app", true);
+    StartReady(exe, "A", {"recv", "ready", "hold"});
+    StartReady(exe, "B", {"ready", "wait:go", "send:A:bytes:60000", "hold"});
+    StartReady(exe, "C", {"ready", "wait:go", "send:A:bytes:40000", "hold"});
+    Go();
+    ASSERT_TRUE(WaitForLog("A", 2)) << Output("A");
+    std::vector<std::string> log = Log("A");
+    std::sort(log.begin(), log.end());
+    std::vector<std::string> expected = {Received(Pid("B"), "bytes", 60000), Received(Pid("C"), "bytes", 40000)};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(log, expected);
+    StopAll({"A", "B", "C"});
+}
+
+TEST_F(Channel, KilledOwnerIsReplaced) {
+    std::string exe = Pack("app", true);
+    Background* owner = StartReady(exe, "A", {"recv", "ready", "hold"});
+    StartReady(exe, "B", {"recv", "ready", "waitfirst-not:A", "send:first:string:7", "ready:B2", "hold"});
+    StartReady(exe, "C", {"recv", "ready", "hold"});
+    std::string a = Pid("A"), b = Pid("B"), c = Pid("C");
+    ASSERT_EQ(Info("B")["first"], a);
+    owner->Kill(SIGKILL);
+    owner->Wait();
+
+    ASSERT_TRUE(tvxtest::FileExists(dir_ / "B2.info") || running_[1]->WaitForFile(dir_ / "B2.info")) << Output("B");
+    std::map<std::string, std::string> after = Info("B2");
+    EXPECT_TRUE(after["first"] == b || after["first"] == c) << after["first"];
+    std::string newOwner = after["first"] == b ? "B" : "C";
+    EXPECT_EQ(after["instances"].find(a), std::string::npos) << "the dead owner is no longer listed";
+    ASSERT_TRUE(WaitForLog(newOwner, 1)) << Output(newOwner);
+    EXPECT_EQ(Log(newOwner), std::vector<std::string>{Received(b, "string", 7)});
+    running_.erase(running_.begin());
+    StopAll({"B", "C"});
+}
+
+TEST_F(Channel, TargetKilledMidMessageDoesNotBlockTheChannel) {
+    std::string exe = Pack("app", true);
+    Background* target = StartReady(exe, "A", {"recv", "ready", "hold"});
+    StartReady(exe, "B", {"recv", "ready", "hold"});
+    StartReady(exe, "C", {"ready", "wait:go", "send:A:bytes:262144", "send:B:string:9", "hold"});
+    Go();
+    usleep(1000000);  // 256 KiB take at least 2.5 s at one chunk per 10 ms
+    target->Kill(SIGKILL);
+    target->Wait();
+    ASSERT_TRUE(WaitForLog("B", 1)) << Output("B") << Output("C");
+    EXPECT_EQ(Log("B"), std::vector<std::string>{Received(Pid("C"), "string", 9)});
+    EXPECT_TRUE(Log("A").empty());
+    running_.erase(running_.begin());
+    StopAll({"B", "C"});
+}
+
+// D runs without "custom": registered in the table, but it never reads, and
+// its natives answer "not started".
+TEST_F(Channel, TargetThatNeverReadsAndALaunchThatIsNotCustom) {
+    std::string exe = Pack("app", true);
+    std::string plain = Pack("plain", false);
+    StartReady(exe, "A", {"recv", "ready", "hold"});
+    StartReady(plain, "D", {"ready", "send:A:string:1", "send:first:string:1", "flush", "hold"});
+    StartReady(exe, "B", {"recv", "ready", "hold"});
+    StartReady(exe, "C", {"ready", "wait:go", "send:D:bytes:3000", "send:B:string:4", "hold"});
+    std::string a = Pid("A"), d = Pid("D");
+
+    std::map<std::string, std::string> infoD = Info("D");
+    EXPECT_EQ(infoD["current"], "-1");
+    EXPECT_EQ(infoD["first"], "-1");
+    EXPECT_EQ(infoD["instances"], a + "," + d) << "getInstances works in every launch";
+
+    Go();
+    ASSERT_TRUE(WaitForLog("B", 1)) << Output("B") << Output("C");
+    EXPECT_EQ(Log("B"), std::vector<std::string>{Received(Pid("C"), "string", 4)})
+        << "the chunks for D were given up one after another";
+    EXPECT_TRUE(Log("A").empty()) << "sending from a launch that is not custom does nothing";
+    StopAll({"A", "D", "B", "C"});
+}
+
+}  // namespace
