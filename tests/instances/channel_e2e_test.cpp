@@ -10,10 +10,15 @@
 // what the applications are packed with and run on; by default, this build's
 // launcher and the build's JDK.
 #include <signal.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <stdint.h>
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -249,6 +254,66 @@ TEST_F(Channel, TargetThatNeverReadsAndALaunchThatIsNotCustom) {
         << "the chunks for D were given up one after another";
     EXPECT_TRUE(Log("A").empty()) << "sending from a launch that is not custom does nothing";
     StopAll({"A", "D", "B", "C"});
+}
+
+// The segment of the test's "appid", created and held by this process (so
+// that no start clears it), with `prepare` applied to it.
+class HeldSegment {
+public:
+    explicit HeldSegment(const std::function<void(int id, void* address)>& prepare) {
+        tvxtest::WriteFile(kLockFile, "");
+        id_ = shmget(ftok(kLockFile, 0xFF), 4096, IPC_CREAT | IPC_EXCL | 0600);
+        address_ = id_ == -1 ? nullptr : shmat(id_, nullptr, 0);
+        if (address_ == reinterpret_cast<void*>(-1)) address_ = nullptr;
+        if (address_) prepare(id_, address_);
+    }
+    ~HeldSegment() {
+        if (address_) shmdt(address_);
+        if (id_ != -1) shmctl(id_, IPC_RMID, nullptr);
+    }
+    bool ok() const { return address_ != nullptr; }
+
+private:
+    static constexpr const char* kLockFile = "/tmp/appid.channel-test.tvx.lock";
+    int id_ = -1;
+    void* address_ = nullptr;
+};
+
+TEST_F(Channel, SegmentFullOfGarbageIsRepaired) {
+    HeldSegment held([](int, void* address) { memset(address, 0xFF, 4096); });
+    ASSERT_TRUE(held.ok()) << strerror(errno);
+    std::string exe = Pack("app", true);
+    StartReady(exe, "A", {"recv", "ready", "hold"});
+    StartReady(exe, "B", {"ready", "send:A:string:2", "hold"});
+    ASSERT_TRUE(WaitForLog("A", 1)) << Output("A") << Output("B");
+    EXPECT_EQ(Log("A"), std::vector<std::string>{Received(Pid("B"), "string", 2)});
+    EXPECT_EQ(Info("B")["first"], Pid("A")) << "the garbage owner was replaced";
+    StopAll({"A", "B"});
+}
+
+TEST_F(Channel, SegmentOfAnotherUserIsRefusedAndTheApplicationRuns) {
+    HeldSegment held([](int id, void*) {
+        shmid_ds ds;
+        shmctl(id, IPC_STAT, &ds);
+        ds.shm_perm.uid = 65534;
+        shmctl(id, IPC_SET, &ds);
+    });
+    ASSERT_TRUE(held.ok()) << strerror(errno);
+    std::string exe = Pack("app", true);
+    StartReady(exe, "A", {"recv", "ready", "send:first:string:1", "flush", "hold"});
+    std::map<std::string, std::string> info = Info("A");
+    EXPECT_EQ(info["current"], "-1") << "not started";
+    EXPECT_EQ(info["first"], "-1");
+    EXPECT_EQ(info["instances"], "");
+    StopAll({"A"});
+    // Reported on the starter's standard error, before any redirection.
+    std::string out = tvxtest::ReadFile(dir_ / "A.out");
+    const std::string line =
+        "Instance segment refused: it belongs to user 65534; running without single-instance and instance "
+        "messages.\n";
+    size_t at = out.find(line);
+    EXPECT_NE(at, std::string::npos) << out;
+    EXPECT_EQ(out.find("Instance segment", at + 1), std::string::npos) << "said once: " << out;
 }
 
 }  // namespace
