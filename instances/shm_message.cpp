@@ -26,6 +26,7 @@ constexpr int kActivePauseUs = 10000;  // pause while the countdown runs
 constexpr int kLockTimeoutSeconds = 2; // the mutex is held for a copy of 1 KiB at most
 constexpr int kMaxChunks = kMaxChannelMessage / kChannelChunkSize;
 constexpr int kMaxPartialMessages = 32;
+constexpr int kOwnerSilentCycles = 30;  // cycles without a move of the owner before taking its place
 
 int32_t Get(const int32_t& field) { return __atomic_load_n(&field, __ATOMIC_ACQUIRE); }
 void Put(int32_t& field, int32_t value) { __atomic_store_n(&field, value, __ATOMIC_RELEASE); }
@@ -75,7 +76,9 @@ CShmMessage::CShmMessage(void* block, int pid)
       m_head(nullptr),
       m_tail(nullptr),
       m_thread(),
-      m_threadStarted(false) {
+      m_threadStarted(false),
+      m_watch(),
+      m_watchCycles(0) {
     pthread_spin_init(&m_queueLock, PTHREAD_PROCESS_PRIVATE);
     if (!m_block) return;
     CheckRemotePid();
@@ -245,6 +248,28 @@ bool CShmMessage::Lock() {
 
 void CShmMessage::Unlock() { pthread_mutex_unlock(&m_block->mutex); }
 
+// An owner that lives but runs no receive loop (a launch without "custom"
+// registers too) would never count the retries down nor end the fast
+// polling, and a chunk for a target that never reads would hold the slot
+// for good. While the owner has something to advance (a countdown above 0,
+// or a chunk waiting), its state must change within a few of its cycles;
+// when it stays the same for kOwnerSilentCycles cycles of this loop, this
+// instance takes the place.
+void CShmMessage::CheckOwnerPaces() {
+    int owner = Get(m_block->owner);
+    OwnerWatch now = {Get(m_block->signal), Get(m_block->retry), Get(m_block->sequence),
+                      Get(m_block->nextSequence)};
+    bool pending = now.signal > 0 || Get(m_block->busy) != 0;
+    if (owner == m_pid || !pending || memcmp(&now, &m_watch, sizeof now) != 0) {
+        m_watch = now;
+        m_watchCycles = 0;
+        return;
+    }
+    if (++m_watchCycles < kOwnerSilentCycles) return;
+    m_watchCycles = 0;
+    __atomic_compare_exchange_n(&m_block->owner, &owner, m_pid, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+}
+
 // --- Pacing -----------------------------------------------------------------------
 
 void CShmMessage::Signal() {
@@ -267,6 +292,7 @@ void CShmMessage::Wait() {
 void CShmMessage::RunCycle() {
     if (!m_block) return;
     CheckRemotePid();
+    CheckOwnerPaces();
     bool activity = false;
     ReceiveBuf* complete = nullptr;
     if (Get(m_block->busy) != 0) {

@@ -96,7 +96,16 @@ private:
         char data[kChannelChunkSize];
     };
 
+    // What the owner advances, as last seen by this loop.
+    struct OwnerWatch {
+        int32_t signal;
+        int32_t retry;
+        int32_t sequence;
+        int32_t nextSequence;
+    };
+
     static void* ThreadFunc(void* self);
+    void CheckOwnerPaces();
     void DoMessageLoop();
     ReceiveBuf* DoMessageReceive();
     ReceiveBuf* Reassemble(const Chunk& chunk);
@@ -121,6 +130,8 @@ private:
     CBufferT<ReceiveBuf*> m_partial;
     pthread_t m_thread;
     bool m_threadStarted;
+    OwnerWatch m_watch;
+    int m_watchCycles;
 };
 
 // Installs the receiving side of the channel ("singleinstance" = "custom").

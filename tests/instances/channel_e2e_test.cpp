@@ -256,6 +256,21 @@ TEST_F(Channel, TargetThatNeverReadsAndALaunchThatIsNotCustom) {
     StopAll({"A", "D", "B", "C"});
 }
 
+// The first instance runs without "custom", so it never paces the channel:
+// a custom instance takes its place and a chunk for it is given up.
+TEST_F(Channel, FirstInstanceWithoutCustomDoesNotStallTheChannel) {
+    std::string exe = Pack("app", true);
+    std::string plain = Pack("plain", false);
+    StartReady(plain, "D", {"ready", "hold"});
+    StartReady(exe, "A", {"recv", "ready", "hold"});
+    StartReady(exe, "C", {"ready", "wait:go", "send:D:bytes:1500", "send:A:string:6", "hold"});
+    EXPECT_EQ(Info("A")["first"], Pid("D"));
+    Go();
+    ASSERT_TRUE(WaitForLog("A", 1)) << Output("A") << Output("C");
+    EXPECT_EQ(Log("A"), std::vector<std::string>{Received(Pid("C"), "string", 6)});
+    StopAll({"D", "A", "C"});
+}
+
 // The segment of the test's "appid", created and held by this process (so
 // that no start clears it), with `prepare` applied to it.
 class HeldSegment {

@@ -245,6 +245,25 @@ TEST(ShmMessage, LiveTargetThatNeverReadsHoldsEachChunkElevenOwnerCycles) {
     EXPECT_TRUE(a.channel.IsSendQueueEmpty());
 }
 
+// The first instance registered but runs no receive loop (a launch without
+// "custom"): a looping instance takes its place, so retries are counted and
+// the fast polling ends.
+TEST(ShmMessage, OwnerWithoutAReceiveLoopIsReplaced) {
+    Sleeper idleOwner;
+    Sleeper silent;
+    Block block;
+    Instance first(block.get(), idleOwner.pid());
+    Instance a(block.get(), getpid());
+    ASSERT_EQ(block->owner, idleOwner.pid());
+    ASSERT_TRUE(a.Send(silent.pid(), "lost"));
+    int rounds = Pump({&a}, [&] { return a.channel.IsSendQueueEmpty() && block->busy == 0; }, 100);
+    EXPECT_EQ(block->owner, getpid());
+    EXPECT_LE(rounds, 1 + 30 + 12) << "taken over after 30 cycles, the chunk given up 11 owner cycles later";
+    EXPECT_EQ(block->busy, 0);
+    for (int i = 0; i < 10; ++i) a.channel.Wait();
+    EXPECT_EQ(block->signal, 0) << "the new owner ends the fast polling";
+}
+
 // Writes a chunk into the slot as a sender would.
 void PostRaw(ChannelBlock* b, int sender, int target, int messageId, int index, int last, const std::string& data) {
     b->sender = sender;
