@@ -15,12 +15,24 @@ namespace {
 
 typedef jint(JNICALL* CreateJavaVMFn)(JavaVM**, void**, void*);
 
-// A Java string holding `text` (process-locale multibyte) as UTF-16 units,
-// each wide character cut to its low 16 bits.
+// A Java string from wide text, as UTF-16 units (surrogate pairs above
+// U+FFFF). NewStringUTF is not used: it expects the runtime's modified UTF-8,
+// which standard UTF-8 with four-byte sequences is not.
+jstring NewWideString(JNIEnv* env, const wchar_t* wide) {
+    UcsString units(wide);
+    return env->NewString(reinterpret_cast<const jchar*>(units.c_str()), units.GetSize());
+}
+
+// A Java string holding `text` (process-locale multibyte).
 jstring NewLocaleString(JNIEnv* env, const char* text) {
     UnicodeString wide(text ? text : "");
-    UcsString units(wide.c_str());
-    return env->NewString(reinterpret_cast<const jchar*>(units.c_str()), units.GetSize());
+    return NewWideString(env, wide.c_str());
+}
+
+// A Java string holding `text` (UTF-8).
+jstring NewUtf8String(JNIEnv* env, const char* text) {
+    UnicodeStringFromUtf8 wide(text ? text : "");
+    return NewWideString(env, wide.c_str());
 }
 
 }  // namespace
@@ -247,8 +259,8 @@ void SystemSetPropertyUtf8(JNIEnv* env, char* assignment) {
         if (system) env->DeleteLocalRef(system);
         return;
     }
-    jstring jname = env->NewStringUTF(assignment);
-    jstring jvalue = env->NewStringUTF(value);
+    jstring jname = NewUtf8String(env, assignment);
+    jstring jvalue = NewUtf8String(env, value);
     if (jname && jvalue) {
         jobject previous = env->CallStaticObjectMethod(system, setProperty, jname, jvalue);
         if (previous) env->DeleteLocalRef(previous);

@@ -99,6 +99,22 @@ static MyCString FindInSubdirectories(const MyCString& base) {
     return found;
 }
 
+// The search path the shell uses: PATH, or the system's default search
+// path when PATH is unset (supervisors and cron start programs with almost
+// no environment).
+static MyCString CommandSearchPath() {
+    const char* path = getenv("PATH");
+    if (path) return MyCString(path);
+    MyCString fallback;
+    size_t size = confstr(_CS_PATH, nullptr, 0);
+    if (size > 1) {
+        fallback.SetSize(static_cast<int>(size));
+        confstr(_CS_PATH, fallback.Data(), size);
+        fallback.SetSize(static_cast<int>(size) - 1);
+    }
+    return fallback;
+}
+
 // Puts into `path` what "which java" prints: the first entry of the search
 // path (an empty entry standing for the working directory) that holds an
 // executable regular file named "java", or leaves "/" when there is none.
@@ -107,8 +123,9 @@ static MyCString FindInSubdirectories(const MyCString& base) {
 // path does not fit `size` bytes.
 static bool ReadJavaCommandPath(char* path, int size) {
     strcpy(path, "/");
-    const char* entry = getenv("PATH");
-    if (!entry) return true;
+    const MyCString searchPath = CommandSearchPath();
+    const char* entry = searchPath;
+    if (!*entry) return true;
     for (;;) {
         const char* end = strchr(entry, ':');
         size_t length = end ? static_cast<size_t>(end - entry) : strlen(entry);

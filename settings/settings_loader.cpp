@@ -51,6 +51,23 @@ bool IsArchiveStart(uint32_t signature) {
     return signature == tvx_layout::kLocalHeaderSignature || signature == tvx_layout::kEocdSignature;
 }
 
+// A NUL in the external file would end the combined settings text there
+// and hide every later line, the settings block's included: each zero byte
+// (each zero code unit of UTF-16 text) becomes a line end instead.
+void NulsToLineEnds(MyCString& text) {
+    char* bytes = text.GetBuffer();
+    const int size = text.GetLength();
+    const int mark = Utf16Mark(text);
+    if (mark == 0) {
+        for (int i = 0; i < size; ++i)
+            if (bytes[i] == '\0') bytes[i] = '\n';
+        return;
+    }
+    const int low = mark == 1 ? 0 : 1;  // byte that holds the unit's low half
+    for (int i = 2; i + 1 < size; i += 2)
+        if (bytes[i] == '\0' && bytes[i + 1] == '\0') bytes[i + low] = '\n';
+}
+
 void AppendWideAsUtf8(CStringBufT<char>& dst, const wchar_t* wide) {
     Utf8String utf8(wide);
     dst.Append(utf8.GetData(), utf8.GetLength());
@@ -69,6 +86,7 @@ void AppendExternalConfiguration(CStringBufT<char>& dst, const MyCString& exePat
             candidate += suffix;
             MyCString text;
             if (CSettingsLoader::FileExists(candidate) && ReadWholeFile(candidate, kMaxSettingsText, text)) {
+                NulsToLineEnds(text);
                 CSettingsLoader::AppendAsUtf8(dst, text);
                 return;
             }

@@ -44,7 +44,13 @@ TEST(Utf8Decode, Rows) {
         {"\xE2\x41", L""},                 // three-byte lead with fewer than three bytes left
         {"\xE2\x41\x42", L"?AB"},          // bad first continuation: one byte consumed
         {"\xE2\x82\x41", L"?A"},           // bad second continuation: two bytes consumed
-        {"\xF0\x9F\x98\x80", L"????"},     // four-byte forms: one "?" per byte
+        {"\xF0\x9F\x98\x80", std::wstring(1, static_cast<wchar_t>(0x1F600))},
+        {"\xF4\x8F\xBF\xBF", std::wstring(1, static_cast<wchar_t>(0x10FFFF))},
+        {"\xF4\x90\x80\x80", L"?"},          // beyond U+10FFFF
+        {"\xF0\x9F\x41\x42", L"?AB"},        // bad second byte of a four-byte form
+        {"\xF0\x9F\x98\x41", L"?A"},         // bad fourth byte: three bytes consumed
+        {"x\xF0\x9F\x98", L"x"},              // incomplete four-byte sequence at the end
+        {"\xF5\x80", L"??"},
         {"\xFF\xFE", L"??"},
         {"\xC2\x80\xDF\xBF", L"\x80\u07FF"},
         {"\xE0\xA0\x80\xEF\xBF\xBF", L"\u0800\uFFFF"},
@@ -108,28 +114,52 @@ TEST(Utf8Encode, Rows) {
 
 TEST(Utf8Encode, EveryBmpCharacterDecodesBack) {
     std::wstring all;
-    for (wchar_t c = 1; c <= 0xFFFF; ++c) all += c;
+    for (wchar_t c = 1; c <= 0xFFFF; ++c)
+        if (c < 0xD800 || c > 0xDFFF) all += c;  // surrogates have no UTF-8 form
     Utf8String u(all.c_str());
     UnicodeStringFromUtf8 back(u.GetData(), u.GetSize());
     ASSERT_EQ(back.GetSize(), static_cast<int>(all.size()));
     EXPECT_TRUE(Wide(back) == all);
 }
 
-TEST(UcsString, KeepsLowSixteenBits) {
+TEST(UcsString, SurrogatePairsAboveTheBasicPlane) {
     const struct {
         wchar_t in;
-        unsigned short out;
-    } rows[] = {{0x1F600, 0xF600}, {L'A', 0x41}, {0x20AC, 0x20AC}, {0x10000, 0}, {0xFFFF, 0xFFFF}};
+        std::vector<unsigned short> out;
+    } rows[] = {
+        {0x1F600, {0xD83D, 0xDE00}},
+        {0x10000, {0xD800, 0xDC00}},
+        {0x10FFFF, {0xDBFF, 0xDFFF}},
+        {0x110000, {0xFFFD}},
+        {static_cast<wchar_t>(-1), {0xFFFD}},
+        {L'A', {0x41}},
+        {0x20AC, {0x20AC}},
+        {0xFFFF, {0xFFFF}},
+    };
     for (const auto& row : rows) {
         SCOPED_TRACE(static_cast<unsigned>(row.in));
         wchar_t text[] = {L'x', row.in, L'y', 0};
         UcsString u(text);
         ExpectTerminated(u);
-        ASSERT_EQ(u.GetSize(), 3);
-        EXPECT_EQ(u[0], L'x');
-        EXPECT_EQ(u[1], row.out);
-        EXPECT_EQ(u[2], L'y');
+        std::vector<unsigned short> expected = {L'x'};
+        expected.insert(expected.end(), row.out.begin(), row.out.end());
+        expected.push_back(L'y');
+        EXPECT_EQ(std::vector<unsigned short>(u.GetData(), u.GetData() + u.GetSize()), expected);
     }
+}
+
+TEST(UcsString, EveryCharacterSurvivesTheRoundTripThroughUnitsAndUtf8) {
+    std::wstring all;
+    for (wchar_t c = 1; c <= 0x10FFFF; c += (c < 0x20000 ? 1 : 0x3F1)) {
+        if (c >= 0xD800 && c <= 0xDFFF) continue;
+        all += c;
+    }
+    UcsString units(all.c_str());
+    UnicodeString wide(units.GetData(), units.GetSize());
+    ASSERT_TRUE(Wide(wide) == all);
+    Utf8String utf8(all.c_str());
+    UnicodeStringFromUtf8 back(utf8.GetData(), utf8.GetSize());
+    EXPECT_TRUE(Wide(back) == all);
 }
 
 TEST(UcsString, CopiesUnits) {
@@ -153,6 +183,11 @@ TEST(UnicodeStringFromUnits, WidensUntilZeroOrCount) {
         {0, L""},
         {5, std::wstring{L'H', L'\u00E9', static_cast<wchar_t>(0xD83D)}},
     };
+    // A pair is one character; a lone surrogate stays a unit of its own.
+    const unsigned short pairs[] = {0xD83D, 0xDE00, 0xDE00, 0x41, 0xD83D};
+    UnicodeString joined(pairs, 5);
+    EXPECT_EQ(Wide(joined), (std::wstring{static_cast<wchar_t>(0x1F600), static_cast<wchar_t>(0xDE00), L'A',
+                                          static_cast<wchar_t>(0xD83D)}));
     for (const auto& row : rows) {
         SCOPED_TRACE(row.count);
         UnicodeString w(units, row.count);
@@ -185,9 +220,10 @@ TEST_F(LocaleText, MultibyteToWide) {
         {"h\xC3\xA9llo \xE2\x82\xAC", -1, L"h\u00E9llo \u20AC"},
         {"abcdef", 3, L"abc"},
         {"\xF0\x9F\x98\x80", -1, std::wstring(1, static_cast<wchar_t>(0x1F600))},
-        // Text that is not valid in the locale keeps what came before it.
-        {"ab\xFF" "cd", -1, L"ab"},
-        {"ab\xC3", -1, L"ab"},
+        // Bytes the locale cannot decode become U+FFFD; the rest is kept.
+        {"ab\xFF" "cd", -1, L"ab\uFFFDcd"},
+        {"ab\xC3", -1, L"ab\uFFFD"},
+        {"\xE2\x82" "x", -1, L"\uFFFD\uFFFDx"},
         {std::string("ab\0cd", 5), 5, L"ab"},
         {"", -1, L""},
     };
@@ -212,6 +248,57 @@ TEST_F(LocaleText, WideToLocaleAppends) {
     const wchar_t text[] = {L'a', static_cast<wchar_t>(0xD800), L'b', 0};
     AppendWideAsLocale(bad, text);
     EXPECT_EQ(std::string(bad.GetData(), bad.GetSize()), "a?b");
+}
+
+TEST(Utf8Encode, SurrogatesAndValuesBeyondTheRangeBecomeTheReplacementCharacter) {
+    const wchar_t text[] = {L'a', static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000), L'b', 0};
+    Utf8String u(text);
+    EXPECT_EQ(std::string(u.GetData(), u.GetSize()), "a\xEF\xBF\xBD\xEF\xBF\xBD" "b");
+}
+
+// The C and POSIX locales (ASCII code set): locale text is UTF-8.
+class AsciiLocaleText : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* current = setlocale(LC_CTYPE, nullptr);
+        saved_ = current ? current : "C";
+        setlocale(LC_CTYPE, "C");
+    }
+    void TearDown() override { setlocale(LC_CTYPE, saved_.c_str()); }
+    std::string saved_;
+};
+
+TEST_F(AsciiLocaleText, MultibyteIsDecodedAsUtf8AndOnlyBadBytesAreReplaced) {
+    ASSERT_TRUE(LocaleIsAscii());
+    const wchar_t kBad = kReplacementChar;
+    const struct {
+        std::string text;
+        std::wstring expected;
+    } rows[] = {
+        {"ab\xC3\xA9" "cd", L"ab\u00E9cd"},
+        {"\xC3\xA9 x", L"\u00E9 x"},
+        {"\xF0\x9F\x98\x80", std::wstring(1, static_cast<wchar_t>(0x1F600))},
+        {"a\xFF" "b", std::wstring{L'a', kBad, L'b'}},
+        {"a\xC3", std::wstring{L'a', kBad}},
+        {"\xC0\x80z", std::wstring{kBad, kBad, L'z'}},          // overlong zero
+        {"\xED\xA0\x80", std::wstring{kBad, kBad, kBad}},      // surrogate
+        {"\xF4\x90\x80\x80", std::wstring{kBad, kBad, kBad, kBad}},
+        {"\xE2\x82\xAC\xE2\x82", std::wstring{L'\u20AC', kBad, kBad}},
+        {"# r\xC3\xA9glages\nnext", L"# r\u00E9glages\nnext"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(Hex(row.text));
+        UnicodeString w(row.text.c_str());
+        ExpectTerminated(w);
+        EXPECT_EQ(Wide(w), row.expected);
+    }
+}
+
+TEST_F(AsciiLocaleText, WideIsWrittenAsUtf8) {
+    CStringBufT<char> out;
+    const wchar_t text[] = {L'\u00E9', static_cast<wchar_t>(0x1F600), L'!', 0};
+    AppendWideAsLocale(out, text);
+    EXPECT_EQ(std::string(out.GetData(), out.GetSize()), "\xC3\xA9\xF0\x9F\x98\x80!");
 }
 
 }  // namespace

@@ -310,6 +310,22 @@ TEST(FindJvmFromReg, LongCommandPath) {
     EXPECT_EQ(deep + "/bin/../lib/server/libjvm.so", loader->FindJvmFromReg("").c_str());
 }
 
+// Without PATH the shell searches the system's default path, and so does
+// the probe: a program started with an empty environment still finds the
+// machine's runtime.
+TEST(FindJvmFromReg, UnsetPathMeansTheSystemDefaultPath) {
+    tvxtest::TempDir tmp;
+    ScopedLoader loader(MakeExecutable(RealPath(tmp.path()) + "/app", {}));
+    char defaultPath[1024];
+    ASSERT_GT(confstr(_CS_PATH, defaultPath, sizeof defaultPath), 1u);
+    ScopedEnv env;
+    env.Set("PATH", defaultPath);
+    const std::string withDefault = loader->FindJvmFromReg("").c_str();
+    ASSERT_FALSE(withDefault.empty()) << "no java command on " << defaultPath;
+    env.Unset("PATH");
+    EXPECT_EQ(loader->FindJvmFromReg("").c_str(), withDefault);
+}
+
 // The "java" command is looked up on PATH as "which java" does: the first
 // entry holding an executable regular file named java; entries that do not
 // fit the path buffer and links that do not resolve are passed over.

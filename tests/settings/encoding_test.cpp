@@ -60,7 +60,7 @@ TEST(SettingsEncoding, ByteOrderMarks) {
         {"UTF-16 ends at a zero unit", Bytes("\xFF\xFE" "A\0\0\0B\0"), "A"},
         {"UTF-16 mark only", "\xFF\xFE", ""},
         {"no mark: locale text", "op\xC3\xA9", "op\xC3\xA9"},
-        {"no mark: conversion ends at undecodable bytes", "ab\xFF" "cd", "ab"},
+        {"no mark: undecodable bytes become U+FFFD", "ab\xFF" "cd", "ab\xEF\xBF\xBD" "cd"},
         {"no mark: conversion ends at a NUL", Bytes("ab\0cd"), "ab"},
         {"empty", "", ""},
     };
@@ -84,7 +84,10 @@ TEST(SettingsEncoding, LocaleTextWithoutMark) {
         {"ISO-8859-1 upper half", latin1, "\xA0\xFF", "\xC2\xA0\xC3\xBF"},
         {"UTF-8 locale", "C.UTF-8", "x=\xC3\xA9", "x=\xC3\xA9"},
         {"C locale, ASCII", "C", "mainclass a.B\r\n", "mainclass a.B\r\n"},
-        {"C locale, upper half ends the text", "C", "ab\xE9" "cd", "ab"},
+        // The C locale's code set is ASCII: the text is read as UTF-8, and a
+        // byte that is no UTF-8 becomes U+FFFD; no line is lost.
+        {"C locale, UTF-8 text", "C", "# r\xC3\xA9glages\nvm x", "# r\xC3\xA9glages\nvm x"},
+        {"C locale, invalid byte replaced", "C", "ab\xE9" "cd\nvm x", "ab\xEF\xBF\xBD" "cd\nvm x"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -114,14 +117,14 @@ TEST(SettingsEncoding, LocaleConversionOnLookup) {
         {"UTF-8 locale keeps UTF-8", "C.UTF-8", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC"},
         {"ISO-8859-1 gets single bytes", latin1, "\xC3\xA9t\xC3\xA9", "\xE9t\xE9"},
         {"ISO-8859-1 cannot hold the euro sign", latin1, "a\xE2\x82\xAC" "b", "a?b"},
-        {"C locale replaces what it cannot hold", "C", "a\xC3\xA9" "b", "a?b"},
+        {"C locale gets UTF-8", "C", "a\xC3\xA9" "b \xF0\x9F\x98\x80", "a\xC3\xA9" "b \xF0\x9F\x98\x80"},
         {"truncated sequence at the end is lost", "C.UTF-8", "ab\xC3", "ab"},
         {"truncated three-byte sequence at the end", "C.UTF-8", "ab\xE2\x82", "ab"},
         {"lead byte without continuation", "C.UTF-8", "\xC3" "A", "?A"},
         {"three-byte lead, bad second byte", "C.UTF-8", "\xE2" "AB", "?AB"},
         {"three-byte lead, bad third byte", "C.UTF-8", "\xE2\x82" "AB", "?AB"},
         {"stray continuation byte", "C.UTF-8", "a\xA9" "b", "a?b"},
-        {"four-byte sequence", "C.UTF-8", "\xF0\x9F\x98\x80", "????"},
+        {"four-byte sequence", "C.UTF-8", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

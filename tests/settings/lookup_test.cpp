@@ -66,6 +66,39 @@ TEST_F(SettingsLookup, FirstValueAllValuesAndEmbeddedOnly) {
                          "stdout block.log\r\nappid block\r\n");
 }
 
+// A NUL in the external file ends its line only: neither the file's later
+// lines nor the settings block are lost.
+TEST_F(SettingsLookup, NulInTheExternalFileHidesNothing) {
+    const std::string le16 = Bytes("\xFF\xFE#\0\0\0\n\0o\0p\0t\0i\0o\0n\0 \0-\0D\0e\0x\0t\0=\0""1\0");
+    const struct {
+        const char* name;
+        std::string external;
+        std::vector<std::string> options;
+    } rows[] = {
+        {"UTF-8 mark, NUL line", Bytes("\xEF\xBB\xBF# x\n\0\noption -Dext=1\n"), {"-Dext=1", "-Dblock=1"}},
+        {"NUL inside a key", Bytes("\xEF\xBB\xBFo\xF0tion\0-Dop1\n"), {"-Dblock=1"}},
+        {"no mark, NUL at the start", Bytes("\0option -Dext=1"), {"-Dext=1", "-Dblock=1"}},
+        {"UTF-16, zero unit", le16, {"-Dext=1", "-Dblock=1"}},
+        {"UTF-8 mark, NUL before a line", Bytes("\xEF\xBB\xBFoption ext\r\n\0option more\r\n"),
+         {"ext", "more", "-Dblock=1"}},
+        {"locale text, NUL before a line", Bytes("option ext\r\n\0option more\r\n"), {"ext", "more", "-Dblock=1"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string exe = Make("app", {"mainclass embedded.Main", "option -Dblock=1", "property p=1",
+                                             "stderr err.log"},
+                                     {{"app.cfg", row.external}});
+        CSettingsLoader loader(true, exe.c_str());
+        EXPECT_EQ(All(loader, "option"), row.options);
+        EXPECT_EQ(All(loader, "property", true), std::vector<std::string>{"p=1"});
+        EXPECT_EQ(Str(loader.GetCommon("stderr")), "err.log");
+        EXPECT_EQ(Str(loader.GetCommon("mainclass", true)), "embedded.Main");
+        std::vector<std::string> embedded;
+        loader.EnumLines("option", Collect, &embedded, true, true, "");
+        EXPECT_EQ(embedded, std::vector<std::string>{"-Dblock=1"});
+    }
+}
+
 TEST_F(SettingsLookup, PrefixFilter) {
     const std::string exe = Make("app", {"option -Dtvx.a=1", "option -Xmx1g", "option -dlower", "option -Dtvx.b=2"});
     CSettingsLoader loader(true, exe.c_str());
@@ -208,29 +241,6 @@ TEST_F(SettingsLookup, DisableExternal) {
             EXPECT_EQ(loader.ExternalPrefixLength(), 0);
             EXPECT_EQ(std::string(loader.c_str()).find("option ext"), std::string::npos);
         }
-    }
-}
-
-TEST_F(SettingsLookup, NulInTheExternalFile) {
-    struct Row {
-        const char* name;
-        std::string external;
-        std::vector<std::string> merged;  // every "option" of a merged lookup
-    } rows[] = {
-        // Taken unchanged after a UTF-8 mark: the NUL ends the merged buffer.
-        {"UTF-8 with mark hides the block", Bytes("\xEF\xBB\xBFoption ext\r\n\0option junk\r\n"), {"ext"}},
-        // Locale text: the conversion ends at the NUL; the block follows.
-        {"locale text is cut at the NUL", Bytes("option ext\r\n\0option junk\r\n"), {"ext", "block"}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const std::string exe = Make("app", {"mainclass block.Main", "option block"}, {{"app.cfg", row.external}});
-        CSettingsLoader loader(true, exe.c_str());
-        EXPECT_EQ(All(loader, "option"), row.merged);
-        EXPECT_EQ(Str(loader.GetCommon("mainclass", true)), "block.Main");
-        std::vector<std::string> embedded;
-        loader.EnumLines("option", Collect, &embedded, true, true, "");
-        EXPECT_EQ(embedded, std::vector<std::string>{"block"});
     }
 }
 
