@@ -1,12 +1,16 @@
 # Entry points: `make demo` and `make test` do all set-up on a fresh Debian 12
 # machine (packages, configure, build) before they run.
-.PHONY: deps build test sanitize-test clang-test demo bench install uninstall deb clean
+.PHONY: deps build test sanitize-test clang-test fuzz-test fuzz demo bench install uninstall deb clean
 
 # Where `make install` puts tvx, the staging root in front of it, and the
 # build tree it installs from.
 PREFIX ?= /usr/local
 DESTDIR ?=
 BUILD_DIR ?= build
+
+# `make fuzz`: seconds per harness, harnesses run at once.
+FUZZ_SECONDS ?= 180
+FUZZ_JOBS ?= 1
 
 deps:
 	./cmake/install-deps.sh
@@ -16,9 +20,10 @@ build: deps
 	cmake --build --preset default
 
 # Every test of the default build, the unit tests under ASan + UBSan, every
-# test of a clang++ build (all builds treat warnings as errors), and the
-# Debian package with its lintian check.
-test: build sanitize-test clang-test deb
+# test of a clang++ build (all builds treat warnings as errors), each fuzz
+# harness over its seed corpus and for about 20 seconds, and the Debian
+# package with its lintian check.
+test: build sanitize-test clang-test fuzz-test deb
 	ctest --preset default
 
 sanitize-test: deps
@@ -30,6 +35,18 @@ clang-test: deps
 	cmake --preset clang
 	cmake --build --preset clang
 	ctest --preset clang
+
+fuzz-test: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	ctest --preset fuzz
+
+# Each fuzz harness for FUZZ_SECONDS (at nice 19); crashing inputs are kept
+# in build-fuzz/fuzz/crashes/<harness>/.
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	./tests/fuzz/run-fuzzers.sh --dir build-fuzz/fuzz --seconds $(FUZZ_SECONDS) --jobs $(FUZZ_JOBS)
 
 demo: build
 	./examples/run-demo.sh build
@@ -60,4 +77,4 @@ deb: deps
 	lintian --fail-on error,warning tvx_*.deb
 
 clean:
-	rm -rf build build-clang build-sanitize build-deb tvx_*.deb
+	rm -rf build build-clang build-sanitize build-fuzz build-deb tvx_*.deb

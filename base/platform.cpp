@@ -4,7 +4,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/auxv.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,15 +76,6 @@ DWORD GetFileSize(HANDLE file, DWORD* high) {
     return static_cast<DWORD>(size & 0xFFFFFFFFu);
 }
 
-HANDLE CreateFileMapping(HANDLE file, void*, DWORD, DWORD, DWORD, const char*) {
-    if (!IsFileHandle(file)) return nullptr;
-    uint64_t size = FileSize64(file);
-    if (size == 0 || size > static_cast<uint64_t>(SIZE_MAX)) return nullptr;
-    void* p = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, static_cast<int>(file->value), 0);
-    if (p == MAP_FAILED) return nullptr;
-    return new clzHANDLE(reinterpret_cast<intptr_t>(p), 2, static_cast<intptr_t>(size));
-}
-
 void* MapViewOfFile(HANDLE mapping, DWORD, DWORD, DWORD offsetLow, size_t) {
     if (!mapping || mapping == INVALID_HANDLE_VALUE || mapping->kind != 2) return nullptr;
     // An offset past the end would name memory outside the mapping.
@@ -103,7 +93,7 @@ BOOL CloseHandle(HANDLE handle) {
         else
             close(static_cast<int>(handle->value));
     } else if (handle->kind == 2) {
-        munmap(reinterpret_cast<void*>(handle->value), static_cast<size_t>(handle->extra));
+        ReleaseMapping(handle);
     }
     delete handle;
     return 1;

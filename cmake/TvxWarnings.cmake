@@ -11,3 +11,9 @@ if(TVX_SANITIZE)
     -fno-sanitize=vptr)
   target_link_options(tvx_warnings INTERFACE -fsanitize=address,undefined)
 endif()
+if(TVX_FUZZ)
+  target_compile_options(tvx_warnings INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all
+    -fno-sanitize=vptr)
+  target_link_options(tvx_warnings INTERFACE -fsanitize=address,undefined)
+endif()
