@@ -91,6 +91,39 @@ static jstring JNICALL NewStringUTF(JNIEnv* env, const char* text) {
     return NewString(text);
 }
 
+/* UTF-16 units (surrogate pairs joined) kept as UTF-8 text. */
+static jstring JNICALL NewStringUnits(JNIEnv* env, const jchar* units, jsize count) {
+    (void)env;
+    char* text = (char*)malloc(4 * (size_t)count + 1);
+    size_t o = 0;
+    for (jsize i = 0; i < count; ++i) {
+        unsigned long c = units[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00u);
+            ++i;
+        }
+        if (c < 0x80) {
+            text[o++] = (char)c;
+        } else if (c < 0x800) {
+            text[o++] = (char)(0xC0 | (c >> 6));
+            text[o++] = (char)(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            text[o++] = (char)(0xE0 | (c >> 12));
+            text[o++] = (char)(0x80 | ((c >> 6) & 0x3F));
+            text[o++] = (char)(0x80 | (c & 0x3F));
+        } else {
+            text[o++] = (char)(0xF0 | (c >> 18));
+            text[o++] = (char)(0x80 | ((c >> 12) & 0x3F));
+            text[o++] = (char)(0x80 | ((c >> 6) & 0x3F));
+            text[o++] = (char)(0x80 | (c & 0x3F));
+        }
+    }
+    text[o] = '\0';
+    struct FakeString* s = (struct FakeString*)malloc(sizeof *s);
+    s->text = text;
+    return (jstring)s;
+}
+
 static jsize JNICALL GetStringLength(JNIEnv* env, jstring s) {
     (void)env;
     return (jsize)strlen(((struct FakeString*)s)->text);
@@ -154,6 +187,7 @@ static jint Create(JavaVM** pvm, void** penv, void* initArgs) {
     g_functions.GetStaticMethodID = GetStaticMethodID;
     g_functions.CallStaticObjectMethodV = CallStaticObjectMethodV;
     g_functions.NewStringUTF = NewStringUTF;
+    g_functions.NewString = NewStringUnits;
     g_functions.GetStringLength = GetStringLength;
     g_functions.GetStringChars = GetStringChars;
     g_functions.ReleaseStringChars = ReleaseStringChars;

@@ -144,6 +144,7 @@ TEST(JvmLauncherFake, PropertyAssignments) {
         {"eq=x=y=z", "eq=x=y=z\n"},
         {"empty=", "empty=\n"},
         {"utf=\xC5\xBElu\xC5\xA5", "utf=\xC5\xBElu\xC5\xA5\n"},
+        {"grin\xF0\x9F\x98\x80=\xF0\x9F\x98\x80", "grin\xF0\x9F\x98\x80=\xF0\x9F\x98\x80\n"},
     };
     std::string expected = before;
     for (const auto& row : rows) {

@@ -91,7 +91,7 @@ TEST(JvmLauncherReal, VersionMatchesTheJavaCommand) {
     EXPECT_EQ(std::string(version.c_str()), launchtest::JavaVersion());
 }
 
-TEST(JvmLauncherReal, ArgumentArrayKeepsOrderAndLow16Bits) {
+TEST(JvmLauncherReal, ArgumentArrayKeepsOrderAndSurrogatePairs) {
     char a[] = "a";
     char zlut[] = "\xC5\xBElu\xC5\xA5";
     char smile[] = "\xF0\x9F\x98\x80";
@@ -103,7 +103,7 @@ TEST(JvmLauncherReal, ArgumentArrayKeepsOrderAndLow16Bits) {
     ASSERT_NE(array, nullptr);
     ASSERT_EQ(Env()->GetArrayLength(array), 5);
     std::vector<std::vector<jchar>> expected = {
-        {'a'}, {}, {0x017e, 'l', 'u', 0x0165}, {0xf600}, {'b', ' ', 'c'}};
+        {'a'}, {}, {0x017e, 'l', 'u', 0x0165}, {0xd83d, 0xde00}, {'b', ' ', 'c'}};
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(i);
         jstring s = static_cast<jstring>(Env()->GetObjectArrayElement(array, i));
@@ -129,6 +129,9 @@ TEST(JvmLauncherReal, SystemPropertiesFromUtf8) {
         {"tvx.noequals", "tvx.noequals", ""},
         {"tvx.more=a=b=c", "tvx.more", "a=b=c"},
         {"tvx.utf=\xC5\xBElu\xC5\xA5", "tvx.utf", "\xC5\xBElu\xC5\xA5"},
+        // U+1F600 read back through GetStringUTFChars: the runtime's modified
+        // UTF-8 writes its surrogate pair as two three-byte forms.
+        {"tvx.grin=a\xF0\x9F\x98\x80" "b", "tvx.grin", "a\xED\xA0\xBD\xED\xB8\x80" "b"},
         {"set.by.option=replaced", "set.by.option", "replaced"},
     };
     for (const auto& row : rows) {
