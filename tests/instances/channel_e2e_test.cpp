@@ -271,6 +271,20 @@ TEST_F(Channel, FirstInstanceWithoutCustomDoesNotStallTheChannel) {
     StopAll({"D", "A", "C"});
 }
 
+// System.exit ends the process from inside the runtime while the receive
+// thread runs and messages arrive: the process still ends with the
+// application's status, not a crash.
+TEST_F(Channel, SystemExitWhileTheChannelRuns) {
+    std::string exe = Pack("app", true);
+    StartReady(exe, "B", {"ready", "wait:go", "send:A:bytes:20000", "hold"});
+    Background* a = StartReady(exe, "A", {"recv", "ready", "wait:go", "exit:5"});
+    Go();
+    int status = a->Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5) << Output("A") << " status " << status;
+    running_.pop_back();
+    StopAll({"B"});
+}
+
 // The segment of the test's "appid", created and held by this process (so
 // that no start clears it), with `prepare` applied to it.
 class HeldSegment {

@@ -22,7 +22,7 @@ import java.util.zip.CRC32;
  * <li>send:TARGET:KIND:SIZE: TARGET is "first" (the one-argument send), "0",
  *     "self" or another instance's name; KIND is bytes, note (a class only
  *     this jar has) or string</li>
- * <li>flush, and hold (wait for the file "stop")</li>
+ * <li>flush, hold (wait for the file "stop"), and exit:STATUS (System.exit)</li>
  * </ul>
  */
 public class ChannelApp {
@@ -69,6 +69,9 @@ public class ChannelApp {
                 break;
             case "flush":
                 Instances.flush();
+                break;
+            case "exit":
+                System.exit(Integer.parseInt(p[1]));
                 break;
             case "hold":
                 waitFor(() -> Files.exists(dir.resolve("stop")));
