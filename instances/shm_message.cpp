@@ -78,7 +78,8 @@ CShmMessage::CShmMessage(void* block, int pid)
       m_thread(),
       m_threadStarted(false),
       m_watch(),
-      m_watchCycles(0) {
+      m_watchCycles(0),
+      m_halfPause(false) {
     pthread_spin_init(&m_queueLock, PTHREAD_PROCESS_PRIVATE);
     if (!m_block) return;
     CheckRemotePid();
@@ -282,7 +283,11 @@ void CShmMessage::Wait() {
         usleep(kIdlePauseUs);
         return;
     }
-    usleep(kActivePauseUs);
+    // After a cycle that found this instance's own chunk still waiting for
+    // its target, half a pause: the two loops then run out of step, and the
+    // target takes each chunk between two cycles of the sender.
+    usleep(m_halfPause ? kActivePauseUs / 2 : kActivePauseUs);
+    m_halfPause = false;
     // A countdown above its start value was not written by an instance.
     if (m_pid == Get(m_block->owner)) Put(m_block->signal, countdown > kSignalCycles ? kSignalCycles : countdown - 1);
 }
@@ -306,6 +311,7 @@ void CShmMessage::RunCycle() {
                 // A live target has not taken its chunk yet: only the owner
                 // counts the cycles, and nobody posts meanwhile.
                 if (m_pid == Get(m_block->owner)) Put(m_block->retry, retry + 1);
+                m_halfPause = Get(m_block->sender) == m_pid;
                 PurgeDeadSenders();
                 return;
             }

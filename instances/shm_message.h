@@ -132,6 +132,7 @@ private:
     bool m_threadStarted;
     OwnerWatch m_watch;
     int m_watchCycles;
+    bool m_halfPause;  // the next active pause is half as long
 };
 
 // Installs the receiving side of the channel ("singleinstance" = "custom").
