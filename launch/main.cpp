@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <strings.h>
 
+#include "base/sigpipe_guard.h"
 #include "instances/shm.h"
 #include "instances/shm_message.h"
 #include "launch/jvm_launcher.h"
@@ -14,6 +15,20 @@
 #include "redirect/std_redir.h"
 #include "service/service.h"
 #include "settings/settings_loader.h"
+
+namespace {
+
+// Redirects standard error or output; a target refused because a symbolic
+// link stands in its place gets one line on standard error.
+void RedirectStream(int (CStdRedir::*redirect)(const char*), const char* name) {
+    if ((stdredir.*redirect)(name) != -1) return;
+    MyCString refusal = SymlinkRefusal(name);
+    if (refusal.IsEmpty()) return;
+    CSigpipeGuard quiet;
+    fprintf(stderr, "%s\n", refusal.c_str());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     setlocale(LC_ALL, "");
@@ -40,15 +55,20 @@ int main(int argc, char** argv) {
 
     MyCString errPath = loader.GetStderr();
     if (!errPath.IsEmpty()) {
-        stdredir.RedirectStderr(errPath);
+        RedirectStream(&CStdRedir::RedirectStderr, errPath);
     } else if (!loader.ExePath().IsEmpty()) {
         errPath = loader.ExePath();
         errPath += ".stderr.log";
-        stdredir.RedirectStderr(errPath);
+        RedirectStream(&CStdRedir::RedirectStderr, errPath);
     }
     MyCString outPath = loader.GetStdout();
-    if (!outPath.IsEmpty()) stdredir.RedirectStdout(outPath);
     bStdredirSame = outPath.Compare(errPath) == 0;
+    if (!outPath.IsEmpty()) {
+        if (bStdredirSame)
+            stdredir.RedirectStdout(outPath);  // a refusal was reported for standard error
+        else
+            RedirectStream(&CStdRedir::RedirectStdout, outPath);
+    }
 
     MyCString single = loader.GetCommon("singleinstance");
     if (single.CompareNoCase("true") == 0) {

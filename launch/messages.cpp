@@ -5,8 +5,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include "base/command_line.h"
+#include "base/sigpipe_guard.h"
 #include "launch/launch_driver.h"
 #include "settings/settings_loader.h"
 
@@ -123,11 +125,38 @@ MyCString FormatPlaceholders(const char* text, const char* const* args, int argC
     return out;
 }
 
+namespace {
+
+void (*stdoutRelay)(const char* text);
+
+}  // namespace
+
+void SetStdoutRelay(void (*relay)(const char* text)) { stdoutRelay = relay; }
+
+void ShowOnStdout(const char* text) {
+    if (!text) text = "";
+    if (stdoutRelay) {
+        stdoutRelay(text);
+        return;
+    }
+    CSigpipeGuard quiet;
+    puts(text);
+    fflush(stdout);
+}
+
 void ReportMessage(const char* text) {
     if (!text) text = "";
-    fprintf(stderr, "%s\n", text);
-    if (!bStdredirSame) {
-        puts(text);
-        fflush(stdout);
+    {
+        CSigpipeGuard quiet;
+        fprintf(stderr, "%s\n", text);
     }
+    if (!bStdredirSame) ShowOnStdout(text);
+}
+
+MyCString SymlinkRefusal(const char* path) {
+    MyCString text;
+    struct stat st;
+    if (path && lstat(path, &st) == 0 && S_ISLNK(st.st_mode))
+        text.Format("ERROR: %s is a symbolic link; the launcher does not open its files through one.", path);
+    return text;
 }

@@ -22,8 +22,18 @@ bool IsSafeFormat(const char* text, int maxPlaceholders);
 MyCString FormatPlaceholders(const char* text, const char* const* args, int argCount);
 
 // Writes a failure message to standard error and, unless both streams go to
-// the same target, to standard output.
+// the same target, to standard output (ShowOnStdout).
 void ReportMessage(const char* text);
+// Writes `text` and a newline to standard output, or hands it to the relay
+// when one is set. Never dies of SIGPIPE.
+void ShowOnStdout(const char* text);
+// While a relay is set, what would be shown on standard output goes to it
+// instead (a detached daemon hands its messages to the process that started
+// it, whose standard output is the user's terminal). Null clears it.
+void SetStdoutRelay(void (*relay)(const char* text));
+// The one line that says a file the launcher creates was not opened because
+// a symbolic link stands in its place; empty when `path` is no symbolic link.
+MyCString SymlinkRefusal(const char* path);
 
 // The override store behind RSTR: `pairs` holds (id, text index) pairs ended
 // by (0, 0); `values` are "message" settings values (id "=" text).

@@ -47,7 +47,9 @@ CStdRedir::CStdRedirTarget::CStdRedirTarget(const char* name) : m_fd(-1), m_name
         if (m_stream) m_fd = fileno(m_stream);
         return;
     }
-    m_fd = MoveAboveStandard(open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0664));
+    // Never through a symbolic link: someone who can plant one beside the
+    // executable must not choose where the launcher's output is appended.
+    m_fd = MoveAboveStandard(open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0664));
 }
 
 CStdRedir::CStdRedirTarget::~CStdRedirTarget() {

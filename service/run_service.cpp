@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "base/command_line.h"
+#include "base/sigpipe_guard.h"
 #include "instances/shm.h"
 #include "instances/shm_message.h"
 #include "launch/jvm_launcher.h"
@@ -55,6 +56,7 @@ Command CommandOf(const char* name) {
 void PrintServiceText(MyCString text) {
     text += "\n\n";
     const char* name = prog;
+    CSigpipeGuard quiet;
     fputs(FormatPlaceholders(text, &name, 1), stdout);
     fflush(stdout);
 }
@@ -66,6 +68,13 @@ MyCString ResultText(int result, unsigned success, unsigned failure) {
     MyCString text = RSTR(failure);
     text += RSTR(static_cast<unsigned>(result));
     return text;
+}
+
+// The lock cannot be taken: the reason when it is one the user can act on,
+// else the plain message.
+void ShowLockFailure() {
+    MyCString problem = LockProblem();
+    ShowOnStdout(problem.IsEmpty() ? "ERROR: Acquire lock failed." : problem.c_str());
 }
 
 }  // namespace
@@ -123,8 +132,11 @@ int RunService(int argc, char** argv) {
         ReportMessage(kPathsTooLong);
         return 1;
     }
-    printf("Service ... ");
-    fflush(stdout);
+    {
+        CSigpipeGuard quiet;
+        printf("Service ... ");
+        fflush(stdout);
+    }
     shm.SetSlot(kSlotServiceArgc, reinterpret_cast<void*>(static_cast<intptr_t>(argc)));
     shm.SetSlot(kSlotServiceArgv, argv);
     return TheServiceMainLinux(static_cast<unsigned>(argc), argv, daemonize);
@@ -132,8 +144,7 @@ int RunService(int argc, char** argv) {
 
 int TheServiceMainLinux(unsigned, char**, bool daemonize) {
     if (!TestLock(false)) {
-        puts("ERROR: Acquire lock failed.");
-        fflush(stdout);
+        ShowLockFailure();
         exit(1);
     }
     if (daemonize) {
@@ -151,8 +162,14 @@ int TheServiceMainLinux(unsigned, char**, bool daemonize) {
     MyCString out = pldr ? pldr->GetStdout() : MyCString();
     if (out.IsEmpty()) stdredir.RedirectStdout("/dev/null");
     if (daemonize) stdredir.ReleaseOriginals();
-    if (!AcquireLock()) exit(2);
-    WritePidFile();
+    if (!AcquireLock()) {
+        ShowLockFailure();
+        exit(2);
+    }
+    if (!WritePidFile()) {
+        MyCString refusal = SymlinkRefusal(pidfile);
+        if (!refusal.IsEmpty()) ReportMessage(refusal);
+    }
 
     int argc = static_cast<int>(reinterpret_cast<intptr_t>(shm.GetSlot(kSlotServiceArgc)));
     char** argv = static_cast<char**>(shm.GetSlot(kSlotServiceArgv));

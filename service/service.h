@@ -38,6 +38,10 @@ bool TestLock(bool remove);
 bool AcquireLock();
 // Deletes the lock file and drops the lock; a second call does nothing.
 void ReleaseLock();
+// Why the lock file cannot be used, when the reason is one the user can
+// act on: a symbolic link in its place, or a file owned by another user.
+// Empty otherwise.
+MyCString LockProblem();
 // Writes "<pid>\n" into pidfile; false when it cannot be written.
 bool WritePidFile();
 void RemovePidFile();

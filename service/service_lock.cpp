@@ -1,5 +1,6 @@
 // The service's paths, its lock file (a lockf record lock) and its pid file.
 #include <fcntl.h>
+#include <pwd.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
@@ -7,6 +8,7 @@
 #include <unistd.h>
 
 #include "base/platform.h"
+#include "launch/messages.h"
 #include "service/service.h"
 
 char execpath[kServicePathSize];
@@ -20,7 +22,9 @@ namespace {
 // The stop thread and the main thread may both release the lock.
 pthread_mutex_t lockMutex = PTHREAD_MUTEX_INITIALIZER;
 
-const int kLockFlags = O_WRONLY | O_CREAT | O_DSYNC | O_CLOEXEC;
+// O_NOFOLLOW: the lock directory may be writable by everyone (/run/lock is
+// mode 1777), and root must not create or lock a file a planted link names.
+const int kLockFlags = O_WRONLY | O_CREAT | O_DSYNC | O_CLOEXEC | O_NOFOLLOW;
 
 void ClearPaths() {
     execpath[0] = prog[0] = pidfile[0] = lockfile[0] = '\0';
@@ -33,7 +37,29 @@ bool FormatPath(char (&buffer)[N], const char* format, const char* value) {
     return n >= 0 && n < N;
 }
 
+// A user's name, or "uid N" when it has none.
+MyCString UserName(uid_t uid) {
+    MyCString name;
+    struct passwd* entry = getpwuid(uid);
+    if (entry && entry->pw_name)
+        name = entry->pw_name;
+    else
+        name.Format("uid %u", static_cast<unsigned>(uid));
+    return name;
+}
+
 }  // namespace
+
+MyCString LockProblem() {
+    if (!lockfile[0]) return MyCString();
+    MyCString text = SymlinkRefusal(lockfile);
+    struct stat st;
+    if (text.IsEmpty() && lstat(lockfile, &st) == 0 && st.st_uid != geteuid()) {
+        text.Format("ERROR: Acquire lock failed: the lock file %s belongs to user %s, not to %s.", lockfile,
+                    UserName(st.st_uid).c_str(), UserName(geteuid()).c_str());
+    }
+    return text;
+}
 
 bool PreparePaths() {
     ClearPaths();

@@ -1,0 +1,125 @@
+// Files other users can touch and streams nobody reads: the launcher's log,
+// pid and lock files are never opened through a symbolic link, a lock held
+// by another user is named with its owner, and a message written to a pipe
+// without a reader never kills the launcher. Each case runs in a
+// ServiceSandbox (private /run, so /var/run and /var/lock are the test's).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/service/service_sandbox.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using servicetest::ServiceSandbox;
+
+std::string ProbeJar() { return tvxtest::TestJarsDir() + "/service-probe.jar"; }
+
+const char kNoRuntime[] = "jvmdll=/nonexistent/libjvm.so";
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string SymlinkLine(const std::string& path) {
+    return "ERROR: " + path + " is a symbolic link; the launcher does not open its files through one.\n";
+}
+
+// The standard output is a pipe whose reader has gone before the launcher
+// writes (a FIFO opened once by a reader that then exits): the launch
+// failure is still reported by its status, not by death through SIGPIPE,
+// and the instance segment goes with the process.
+TEST(BrokenPipeTest, AFailureReportedIntoADeadPipeKeepsItsStatus) {
+    ServiceSandbox box(ProbeJar(), "probesvc", {kNoRuntime});
+    auto r = box.Run(R"SH(
+unset JAVA_HOME JRE_HOME
+for mode in -test -no-daemon; do
+  rm -f "$T/fifo"; mkfifo "$T/fifo"
+  ( exec 0<"$T/fifo" ) &
+  exec 3>"$T/fifo"
+  wait $!
+  PATH="$LPATH" "$EXE" $mode >&3 2>"$OUT/run$mode.err" </dev/null
+  echo $? > "$OUT/run$mode.rc"
+  exec 3>&-
+done
+ipcs -m | awk '$1 ~ /^0x/' > "$OUT/segments"
+ls -A /var/run/probesvc.pid /var/lock/probesvc > "$OUT/left" 2>/dev/null
+exit 0
+)SH");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const char* mode : {"-test", "-no-daemon"}) {
+        SCOPED_TRACE(mode);
+        EXPECT_EQ(box.Read(std::string("run") + mode + ".rc"), "1") << "141 is death by SIGPIPE";
+    }
+    EXPECT_EQ(box.Read("segments"), "") << "a segment was left behind";
+    EXPECT_EQ(box.Read("left"), "");
+}
+
+// A symbolic link in place of the log, the pid file or the lock file is not
+// followed: its target stays untouched and one line says why.
+TEST(SymlinkTest, LogPidAndLockFilesAreNeverOpenedThroughALink) {
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    auto r = box.Run(R"SH(
+unset JAVA_HOME JRE_HOME
+# The log: the launcher's standard error stays where it was.
+ln -s "$T/log-target" "$EXE.stderr.log"
+run_exe log -test
+rm "$EXE.stderr.log" "$T/probe-report.txt"
+# The pid file: the service runs without it.
+ln -s "$T/pid-target" /var/run/probesvc.pid
+PATH="$LPATH" "$EXE" -no-daemon >"$OUT/pid.out" 2>"$OUT/pid.err" </dev/null &
+pid=$!; track "$pid"
+wait_file "$T/probe-report.txt" || exit 1
+kill -TERM "$pid"; wait "$pid"; echo $? > "$OUT/pid.rc"
+rm -f /var/run/probesvc.pid
+# The lock file: the service does not start.
+ln -s "$T/lock-target" /var/lock/probesvc
+run_exe lock -no-daemon
+run_exe install -install
+ls -A "$T/log-target" "$T/pid-target" "$T/lock-target" > "$OUT/targets" 2>/dev/null
+exit 0
+)SH",
+                     servicetest::InitSystem::SystemD);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(box.Read("log.rc"), "0");
+    EXPECT_EQ(box.Read("log.err"), SymlinkLine(box.exe() + ".stderr.log"));
+
+    EXPECT_EQ(box.Read("pid.rc"), "143");
+    EXPECT_TRUE(Contains(tvxtest::ReadFile(box.exe() + ".stderr.log"), SymlinkLine("/var/run/probesvc.pid")));
+
+    EXPECT_EQ(box.Read("lock.rc"), "1");
+    EXPECT_EQ(box.Read("lock.out"), "Service ... " + SymlinkLine("/var/lock/probesvc"));
+    EXPECT_EQ(box.Read("install.rc"), std::to_string(277 & 0xFF));
+
+    EXPECT_EQ(box.Read("targets"), "") << "a file was created through a link";
+}
+
+// A lock file created and held by another user (the lock directory is
+// writable by everyone): the refusal names the file and its owner.
+TEST(ForeignLockTest, ALockHeldByAnotherUserIsNamedWithItsOwner) {
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    auto r = box.Run(R"SH(
+chmod 1777 /run/lock
+chmod 755 "$T"
+mkdir -m 777 "$T/nobody"; cp "$EXE" "$T/nobody/probesvc"
+user=$(id -nu 65534)
+PATH="$LPATH" "$(command -v setpriv)" --reuid=65534 --regid=65534 --clear-groups "$T/nobody/probesvc" -no-daemon \
+  >"$OUT/holder.out" 2>&1 </dev/null &
+holder=$!; track "$holder"
+wait_file "$T/nobody/probe-report.txt" || { cat "$OUT/holder.out" "$T/nobody/"*.log >&2; exit 1; }
+stat -c %U /var/lock/probesvc > "$OUT/owner"
+echo "$user" > "$OUT/user"
+run_exe start -no-daemon
+kill -TERM "$holder"; wait "$holder"
+exit 0
+)SH");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::string user = box.Read("user");
+    ASSERT_FALSE(user.empty());
+    user.pop_back();
+    EXPECT_EQ(box.Read("owner"), user + "\n");
+    EXPECT_EQ(box.Read("start.rc"), "1");
+    EXPECT_EQ(box.Read("start.out"), "Service ... ERROR: Acquire lock failed: the lock file /var/lock/probesvc belongs "
+                                     "to user " + user + ", not to root.\n");
+}
+
+}  // namespace
