@@ -37,7 +37,7 @@ jstring NewUtf8String(JNIEnv* env, const char* text) {
 
 }  // namespace
 
-CJvmLauncher::CJvmLauncher() : m_library(nullptr), m_jvm(nullptr), m_env(nullptr) {}
+CJvmLauncher::CJvmLauncher() : m_library(nullptr), m_jvm(nullptr), m_env(nullptr), m_beforeMain(nullptr) {}
 
 CJvmLauncher::~CJvmLauncher() {}
 
@@ -148,6 +148,7 @@ int CJvmLauncher::InvokeMainClass(const char* mainClass, MyCStringArray& argvSet
 
     jobjectArray args = ArgumentToArray(words.GetSize(), words.Data(), argc1, argv1, argc2, argv2);
     if (args) {
+        if (m_beforeMain) m_beforeMain();
         m_env->CallStaticVoidMethod(cls, mainMethod, args);
         CheckException(m_env, true);
         m_env->DeleteLocalRef(args);

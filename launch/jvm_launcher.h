@@ -28,6 +28,9 @@ public:
     void setCurrentContextLoader(jobject loader, JNIEnv* env);
     static bool CheckException(JNIEnv* env, bool describe);
     void Close();
+    // Called once the main class and its main method are found, just before
+    // main is invoked.
+    void SetBeforeMain(void (*hook)()) { m_beforeMain = hook; }
 
     JavaVM* GetJavaVM() const { return m_jvm; }
     JNIEnv* GetEnv() const { return m_env; }
@@ -39,6 +42,7 @@ private:
     HMODULE m_library;
     JavaVM* m_jvm;
     JNIEnv* m_env;
+    void (*m_beforeMain)();
 };
 
 void DisplayLoadfailReason(const char* path);

@@ -77,6 +77,8 @@ void ShowLockFailure() {
     ShowOnStdout(problem.IsEmpty() ? "ERROR: Acquire lock failed." : problem.c_str());
 }
 
+void ReportMainReached() { ReportStartStatus(0); }
+
 }  // namespace
 
 int RunService(int argc, char** argv) {
@@ -148,10 +150,7 @@ int TheServiceMainLinux(unsigned, char**, bool daemonize) {
         exit(1);
     }
     if (daemonize) {
-        if (daemon(1, 1) != 0) {
-            perror("ERROR: Cannot detach the service");
-            exit(1);
-        }
+        DetachWithStartStatus();
         // The detached child is a new process: the helper classes' copy of
         // the code must find the process block under its identity.
         shm.Republish();
@@ -159,25 +158,37 @@ int TheServiceMainLinux(unsigned, char**, bool daemonize) {
         // entry, ownership) and its receive thread, which fork left behind.
         if (pshmmsg) pshmmsg->AfterFork();
     }
+    InstallEarlyStopHandling();
     MyCString out = pldr ? pldr->GetStdout() : MyCString();
     if (out.IsEmpty()) stdredir.RedirectStdout("/dev/null");
     if (daemonize) stdredir.ReleaseOriginals();
     if (!AcquireLock()) {
         ShowLockFailure();
+        ReportStartStatus(2);
         exit(2);
     }
     if (!WritePidFile()) {
         MyCString refusal = SymlinkRefusal(pidfile);
         if (!refusal.IsEmpty()) ReportMessage(refusal);
     }
+    // However the process ends from here on (System.exit in the
+    // application, the runtime's own signal handling), its files go with it.
+    static bool cleanupRegistered = false;
+    if (!cleanupRegistered) cleanupRegistered = atexit(ReleaseServiceFiles) == 0;
+    if (int sig = PendingStopSignal()) {
+        ReleaseServiceFiles();
+        ReportStartStatus(128 + sig);
+        return 128 + sig;
+    }
 
     int argc = static_cast<int>(reinterpret_cast<intptr_t>(shm.GetSlot(kSlotServiceArgc)));
     char** argv = static_cast<char**>(shm.GetSlot(kSlotServiceArgv));
+    if (plchr) plchr->SetBeforeMain(ReportMainReached);
     int result = RunJavaMain(argc, argv, SetIsServiceFlag, 0, nullptr);
+    ReportStartStatus(result);  // nothing when main was reached
 
     if (plchr) plchr->Close();
-    RemovePidFile();
-    ReleaseLock();
+    ReleaseServiceFiles();
     StopServiceHandler();
     // A launch failure must not look like a service that ended well.
     return result;

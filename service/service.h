@@ -45,6 +45,9 @@ MyCString LockProblem();
 // Writes "<pid>\n" into pidfile; false when it cannot be written.
 bool WritePidFile();
 void RemovePidFile();
+// Removes the pid file, then the lock file, and drops the lock, when this
+// process holds it; otherwise does nothing. Safe from any thread and at exit.
+void ReleaseServiceFiles();
 
 // --- Running as a service -------------------------------------------------------
 
@@ -59,8 +62,24 @@ void SetIsServiceFlag();
 // lock released, then the previous SIGTERM disposition. Runs on the service's
 // stop thread (the signal handler itself only forwards the signal there).
 void ServiceHandler(int sig);
-// Puts the previous SIGTERM disposition back and ends the stop thread.
+// Puts the previous SIGTERM and SIGINT dispositions back and ends the stop thread.
 void StopServiceHandler();
+// From the start of a service run until the virtual machine exists, SIGTERM
+// and SIGINT only record a stop request.
+void InstallEarlyStopHandling();
+// The signal of a recorded stop request, 0 when none.
+int PendingStopSignal();
+
+// --- Start status of a detached service ------------------------------------------
+
+// Detaches like daemon(1, 1). Returns only in the detached child; the
+// starting process waits for ReportStartStatus and exits with that status
+// (0: the application's main was reached), after showing on its standard
+// output what the child would have shown on its own.
+void DetachWithStartStatus();
+// In the detached child: sends the start status to the starter, once; does
+// nothing in a process that was not detached that way.
+void ReportStartStatus(int status);
 
 // SIGTERM disposition found when the service handler was installed.
 extern void (*fnPrevServiceTerm)(int);

@@ -37,6 +37,17 @@ bool FormatPath(char (&buffer)[N], const char* format, const char* value) {
     return n >= 0 && n < N;
 }
 
+// ReleaseLock's work, with lockMutex held.
+void ReleaseLockHeld() {
+    if (fdlock < 0) return;
+    // The file goes first, while the lock is still held, so that nobody
+    // can lock it between our unlock and its deletion.
+    unlink(lockfile);
+    lockf(fdlock, F_ULOCK, 0);
+    close(fdlock);
+    fdlock = -1;
+}
+
 // A user's name, or "uid N" when it has none.
 MyCString UserName(uid_t uid) {
     MyCString name;
@@ -118,16 +129,20 @@ bool AcquireLock() {
     return held;
 }
 
-void ReleaseLock() {
+void ReleaseServiceFiles() {
     pthread_mutex_lock(&lockMutex);
     if (fdlock >= 0) {
-        // The file goes first, while the lock is still held, so that nobody
-        // can lock it between our unlock and its deletion.
-        unlink(lockfile);
-        lockf(fdlock, F_ULOCK, 0);
-        close(fdlock);
-        fdlock = -1;
+        // The pid file goes while the lock is still held: once released, a
+        // new instance may already have written its own.
+        RemovePidFile();
+        ReleaseLockHeld();
     }
+    pthread_mutex_unlock(&lockMutex);
+}
+
+void ReleaseLock() {
+    pthread_mutex_lock(&lockMutex);
+    ReleaseLockHeld();
     pthread_mutex_unlock(&lockMutex);
 }
 

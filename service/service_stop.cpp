@@ -1,9 +1,15 @@
-// Stop handling of the service run. Calling into the Java virtual machine is
-// not allowed in a signal handler, so the SIGTERM handler only writes the
-// signal's record into a pipe; a dedicated thread reads it and performs the
-// stop steps: the application's onStop, pid file and lock released, then the
-// disposition that was in force before (the virtual machine's, which shuts
-// the runtime down and ends the process with status 143).
+// Stop handling of the service run. SIGINT is a stop request like SIGTERM
+// (unless it was ignored when the service started, as for a background
+// job). Calling into the Java virtual machine is not allowed in a signal
+// handler, so the handler only writes the signal's record into a pipe; a
+// dedicated thread reads it and performs the stop steps: the application's
+// onStop, pid file and lock released, then the disposition that was in force
+// before (the virtual machine's, which shuts the runtime down and ends the
+// process with status 128 + the signal: 143 for SIGTERM).
+//
+// Before the virtual machine exists a stop request is only recorded; the
+// start then ends at the next check (before the runtime is looked for, or
+// once the virtual machine exists, before main) with its files removed.
 #include <errno.h>
 #include <fcntl.h>
 #include <jni.h>
@@ -11,6 +17,7 @@
 #include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -22,7 +29,10 @@ void (*fnPrevServiceTerm)(int) = SIG_DFL;
 
 namespace {
 
-struct sigaction prevTermAction;  // the full previous disposition (flags included)
+struct sigaction prevTermAction;  // the full previous dispositions (flags included)
+struct sigaction prevIntAction;
+bool intIgnored;                    // SIGINT was ignored when the service started
+volatile sig_atomic_t pendingStop;  // a stop signal that came before the virtual machine
 JavaVM* serviceVm;                // captured while the launcher is alive
 int stopPipe[2] = {-1, -1};
 pthread_t stopThread;
@@ -35,11 +45,12 @@ bool IsHandlerFunction(void (*fn)(int)) {
 }
 
 void CallPreviousHandler(int sig, siginfo_t* info) {
-    if (!IsHandlerFunction(fnPrevServiceTerm)) return;
-    if (prevTermAction.sa_flags & SA_SIGINFO)
-        prevTermAction.sa_sigaction(sig, info, nullptr);
+    const struct sigaction& prev = sig == SIGINT ? prevIntAction : prevTermAction;
+    if (!IsHandlerFunction(prev.sa_handler)) return;
+    if (prev.sa_flags & SA_SIGINFO)
+        prev.sa_sigaction(sig, info, nullptr);
     else
-        fnPrevServiceTerm(sig);
+        prev.sa_handler(sig);
 }
 
 // Calls onStop "()Z" of the handler registered in process-block slot 10.
@@ -61,10 +72,7 @@ void RunStopSteps(int sig, siginfo_t* info) {
     bool attached =
         serviceVm && serviceVm->AttachCurrentThread(reinterpret_cast<void**>(&env), &attach) == JNI_OK && env;
     if (attached) CallStopHandler(env);
-    // The pid file goes while the lock is still held: once released, a new
-    // instance may already have written its own.
-    RemovePidFile();
-    ReleaseLock();
+    ReleaseServiceFiles();
     if (attached) serviceVm->DetachCurrentThread();
     CallPreviousHandler(sig, info);
 }
@@ -119,18 +127,42 @@ bool StartStopThread() {
     return true;
 }
 
+void SetHandler(int sig, void (*handler)(int, siginfo_t*, void*), struct sigaction* previous) {
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_sigaction = handler;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(sig, &action, previous);
+}
+
+// Before the virtual machine exists: only the first request is recorded.
+void RecordStopRequest(int sig, siginfo_t*, void*) {
+    if (!pendingStop) pendingStop = sig;
+}
+
 void InstallServiceHandler() {
     if (!StartStopThread()) {
         fprintf(stderr, "The service's stop handler could not be started: %s\n", strerror(errno));
         return;
     }
-    struct sigaction action;
-    memset(&action, 0, sizeof action);
-    action.sa_sigaction = ForwardServiceSignal;
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, &prevTermAction);
+    SetHandler(SIGTERM, ForwardServiceSignal, &prevTermAction);
     fnPrevServiceTerm = prevTermAction.sa_handler;
+    if (!intIgnored) SetHandler(SIGINT, ForwardServiceSignal, &prevIntAction);
+}
+
+// A stop was requested before the virtual machine existed: the start ends
+// here, before main, through the runtime's own exit (status 128 + signal).
+void EndStartOnEarlyStop(JNIEnv* env, int sig) {
+    ReleaseServiceFiles();
+    ReportStartStatus(128 + sig);
+    if (env) {
+        jclass system = env->FindClass("java/lang/System");
+        jmethodID exitMethod = system ? env->GetStaticMethodID(system, "exit", "(I)V") : nullptr;
+        if (exitMethod) env->CallStaticVoidMethod(system, exitMethod, static_cast<jint>(128 + sig));
+        CJvmLauncher::CheckException(env, false);
+    }
+    exit(128 + sig);
 }
 
 }  // namespace
@@ -150,7 +182,18 @@ void SetIsServiceFlag() {
         CJvmLauncher::CheckException(env, false);
     }
     InstallServiceHandler();
+    if (int sig = PendingStopSignal()) EndStartOnEarlyStop(env, sig);
 }
+
+void InstallEarlyStopHandling() {
+    pendingStop = 0;
+    struct sigaction current;
+    intIgnored = sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+    SetHandler(SIGTERM, RecordStopRequest, nullptr);
+    if (!intIgnored) SetHandler(SIGINT, RecordStopRequest, nullptr);
+}
+
+int PendingStopSignal() { return pendingStop; }
 
 void ServiceHandler(int sig) {
     siginfo_t record;
@@ -162,6 +205,7 @@ void ServiceHandler(int sig) {
 void StopServiceHandler() {
     if (!stopThreadRunning) return;
     sigaction(SIGTERM, &prevTermAction, nullptr);
+    if (!intIgnored) sigaction(SIGINT, &prevIntAction, nullptr);
     siginfo_t quit;
     memset(&quit, 0, sizeof quit);
     // Blocking write: the quit record must arrive even behind queued signals.

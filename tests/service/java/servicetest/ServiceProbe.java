@@ -12,7 +12,8 @@ import java.util.Arrays;
  * Reports what it sees of the service into probe-report.txt in the working
  * directory, registers a stop handler that writes probe-stopped.txt, and
  * stays alive while it runs as a service: in main, or with the argument
- * "return-main" in a non-daemon thread after main has returned.
+ * "return-main" in a non-daemon thread after main has returned. With the
+ * argument "exit-main" it ends the process with System.exit(3) instead.
  */
 public class ServiceProbe {
     public static void main(String[] args) throws Exception {
@@ -42,6 +43,7 @@ public class ServiceProbe {
         });
         write("probe-report.txt", report.toString());
 
+        if (Arrays.asList(args).contains("exit-main")) System.exit(3);
         if (!ServiceStatusManager.isRunAsService) return;
         if (Arrays.asList(args).contains("return-main")) {
             Thread keeper = new Thread(ServiceProbe::sleepForever, "keeper");
