@@ -1,6 +1,7 @@
 #include "base/platform.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/auxv.h>
@@ -128,4 +129,14 @@ DWORD GetFullPathName(const char* path, DWORD size, char* buffer, char**) {
         buffer[size - 1 < len ? size - 1 : len] = '\0';
     }
     return static_cast<DWORD>(len);
+}
+
+MyCString UserName(uid_t uid) {
+    MyCString name;
+    struct passwd* entry = getpwuid(uid);
+    if (entry && entry->pw_name)
+        name = entry->pw_name;
+    else
+        name.Format("uid %u", static_cast<unsigned>(uid));
+    return name;
 }

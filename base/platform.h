@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <sys/types.h>
 
 #include "base/my_string.h"
 
@@ -78,6 +79,8 @@ int _findclose(long handle);
 bool IsDotEntry(const char* name);
 // Appends "/" to a directory path unless it already ends in "/" or "\".
 void AppendDirSeparator(MyCString& dir);
+// The user's login name, or "uid N" when the user has none.
+MyCString UserName(uid_t uid);
 
 HMODULE LoadLibrary(const char* path);
 void* GetProcAddress(HMODULE module, const char* name);

@@ -111,9 +111,16 @@ int BuildScriptSysV(ServiceScript& buffer, const char* name, const char* path, c
                     int priority, const char* args);
 
 // Checks of what is written into init files and shell commands. Each returns
-// null when the text is acceptable, else a sentence saying what is wrong.
+// null (empty) when the text is acceptable, else a sentence saying what is wrong.
 const char* CheckServiceName(const char* name);
 const char* CheckServicePath(const char* path);
-const char* CheckServiceArguments(const char* args);
+// Arguments are refused only for control characters; the sentence names the
+// argument and the reason.
+MyCString CheckServiceArguments(const char* args);
+
+// The stored service arguments (an ArgvToCmdline line), each quoted so that
+// systemd's ExecStart= or a shell reads it back unchanged.
+MyCString QuoteArgumentsSystemD(const char* args);
+MyCString QuoteArgumentsShell(const char* args);
 
 #endif  // TVX_SERVICE_SERVICE_H

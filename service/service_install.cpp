@@ -104,13 +104,15 @@ const char* SysVDirectory() {
     return nullptr;
 }
 
-// Name, path and arguments go into init files and shell commands: refuse
-// anything a shell or systemd would act on, with the reason.
+// Name and path go unquoted into init files and shell commands: refuse
+// anything a shell or systemd would act on; arguments are quoted where they
+// are written, and refused only when no file line can carry them. The
+// reason is shown.
 int CheckInstallation(bool withArguments, const MyCString& args) {
-    const char* problem = CheckServiceName(prog);
-    if (!problem) problem = CheckServicePath(execpath);
-    if (!problem && withArguments) problem = CheckServiceArguments(args);
-    if (!problem) return kServiceOk;
+    MyCString problem = CheckServiceName(prog);
+    if (problem.IsEmpty()) problem = CheckServicePath(execpath);
+    if (problem.IsEmpty() && withArguments) problem = CheckServiceArguments(args);
+    if (problem.IsEmpty()) return kServiceOk;
     MyCString text("ERROR: ");
     text += problem;
     ReportMessage(text);

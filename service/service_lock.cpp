@@ -1,6 +1,5 @@
 // The service's paths, its lock file (a lockf record lock) and its pid file.
 #include <fcntl.h>
-#include <pwd.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
@@ -46,17 +45,6 @@ void ReleaseLockHeld() {
     lockf(fdlock, F_ULOCK, 0);
     close(fdlock);
     fdlock = -1;
-}
-
-// A user's name, or "uid N" when it has none.
-MyCString UserName(uid_t uid) {
-    MyCString name;
-    struct passwd* entry = getpwuid(uid);
-    if (entry && entry->pw_name)
-        name = entry->pw_name;
-    else
-        name.Format("uid %u", static_cast<unsigned>(uid));
-    return name;
 }
 
 }  // namespace

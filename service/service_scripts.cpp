@@ -3,7 +3,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "base/command_line.h"
 #include "service/service.h"
 
 namespace {
@@ -46,7 +45,7 @@ const char kSysVTemplate[] =
     "# Path\n"
     "prog=%s\n"
     "execbase=%s\n"
-    "execpath=\"${execbase} %s\"\n"
+    "execpath=(\"${execbase}\" %s)\n"
     "pidfile=/var/run/${prog}.pid\n"
     "lockfile=/var/lock/subsys/${prog}\n"
     "\n"
@@ -55,7 +54,7 @@ const char kSysVTemplate[] =
     "# Service\n"
     "start() {\n"
     "\techo -n $\"Starting $prog: \"\n"
-    "\tdaemon $execpath\n"
+    "\tdaemon \"${execpath[@]}\"\n"
     "\tRETVAL=$?\n"
     "\techo\n"
     "\t[ $RETVAL = 0  ] && touch ${lockfile}\n"
@@ -112,31 +111,27 @@ bool IsPlainNameByte(unsigned char c) {
     return c != '\0' && strchr("._-+,:=@", c) != nullptr;
 }
 
-// Arguments are quoted by ArgvToCmdline where needed, but the job line is run
-// by a shell, systemd expands "$" and "%", and the init script splits them
-// unquoted: characters that a shell or systemd would act on are refused.
-bool IsArgumentByte(unsigned char c) {
-    if (c < 0x20 || c == 0x7f) return false;
-    return strchr("$`%;&|<>()'*?[]{}~#!", c) == nullptr;
-}
-
 }  // namespace
 
 int BuildScriptSystemD(ServiceScript& buffer, const char* name, const char* path, const char* args) {
-    return Finish(buffer, snprintf(buffer, sizeof buffer, kSystemDTemplate, Text(name), Text(path), Text(args)));
+    MyCString quoted = QuoteArgumentsSystemD(args);
+    return Finish(buffer, snprintf(buffer, sizeof buffer, kSystemDTemplate, Text(name), Text(path), quoted.c_str()));
 }
 
 int BuildScriptUpStart(ServiceScript& buffer, const char* name, const char* runlevels, const char* path,
                        const char* args) {
+    MyCString quoted = QuoteArgumentsShell(args);
     return Finish(buffer, snprintf(buffer, sizeof buffer, kUpStartTemplate, Text(name), Text(runlevels),
-                                   Text(path), Text(args)));
+                                   Text(path), quoted.c_str()));
 }
 
+// The arguments are the words of a bash array, so that each reaches
+// `daemon` whole.
 int BuildScriptSysV(ServiceScript& buffer, const char* name, const char* path, const char* runlevels,
                     int priority, const char* args) {
-    MyCString escaped = EscapeCmdLine(MyCString(Text(args)));
+    MyCString quoted = QuoteArgumentsShell(args);
     return Finish(buffer, snprintf(buffer, sizeof buffer, kSysVTemplate, Text(runlevels), priority,
-                                   100 - priority, Text(name), Text(name), Text(path), escaped.c_str()));
+                                   100 - priority, Text(name), Text(name), Text(path), quoted.c_str()));
 }
 
 const char* CheckServiceName(const char* name) {
@@ -155,15 +150,6 @@ const char* CheckServicePath(const char* path) {
         unsigned char c = static_cast<unsigned char>(*p);
         if (c != '/' && !IsPlainNameByte(c))
             return "The executable's path may hold only letters, digits and the characters / . _ - + , : = @.";
-    }
-    return nullptr;
-}
-
-const char* CheckServiceArguments(const char* args) {
-    for (const char* p = Text(args); *p; ++p) {
-        if (!IsArgumentByte(static_cast<unsigned char>(*p)))
-            return "The service arguments must not hold control characters or any of $ ` % ; & | < > ( ) ' * ? [ ] "
-                   "{ } ~ # !.";
     }
     return nullptr;
 }

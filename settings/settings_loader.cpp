@@ -1,8 +1,10 @@
 // Building the settings buffer: the external configuration file beside the
 // executable, then the settings block appended to the executable.
 #include <limits.h>
+#include <stdio.h>
 #include <string.h>
 
+#include "base/sigpipe_guard.h"
 #include "base/text_convert.h"
 #include "settings/layout.h"
 #include "settings/settings_loader.h"
@@ -75,8 +77,9 @@ void AppendWideAsUtf8(CStringBufT<char>& dst, const wchar_t* wide) {
 
 // Appends the external configuration file beside `exePath`, decoded: the
 // first candidate that exists and can be read, in the order P.cfg,
-// P.config, then the same with P's extension replaced.
-void AppendExternalConfiguration(CStringBufT<char>& dst, const MyCString& exePath) {
+// P.config, then the same with P's extension replaced. A first candidate
+// that others could have written ends the search; `refusal` says why.
+void AppendExternalConfiguration(CStringBufT<char>& dst, const MyCString& exePath, MyCString& refusal) {
     if (exePath.IsEmpty()) return;
     MyCString stem(exePath.GetData(), ExtensionStart(exePath));
     const MyCString* bases[] = {&exePath, &stem};
@@ -85,7 +88,10 @@ void AppendExternalConfiguration(CStringBufT<char>& dst, const MyCString& exePat
             MyCString candidate(*base);
             candidate += suffix;
             MyCString text;
-            if (CSettingsLoader::FileExists(candidate) && ReadWholeFile(candidate, kMaxSettingsText, text)) {
+            if (!CSettingsLoader::FileExists(candidate)) continue;
+            refusal = ExternalFileDistrust(candidate, exePath);
+            if (!refusal.IsEmpty()) return;
+            if (ReadWholeFile(candidate, kMaxSettingsText, text)) {
                 NulsToLineEnds(text);
                 CSettingsLoader::AppendAsUtf8(dst, text);
                 return;
@@ -118,7 +124,8 @@ void CSettingsLoader::Init() {
     m_exePath = SettingsFile();
     m_appHome.Assign(m_exePath.GetData(), DirectoryLength(m_exePath));
 
-    AppendExternalConfiguration(*this, m_exePath);
+    MyCString refusal;
+    AppendExternalConfiguration(*this, m_exePath, refusal);
     if (GetLength() > 0) Append("\r\n", 2);
     m_externalLength = GetLength();
 
@@ -128,6 +135,9 @@ void CSettingsLoader::Init() {
     if (GetCommon("disableexternal", true, true).CompareNoCase("true") == 0) {
         Delete(0, m_externalLength);
         m_externalLength = 0;
+    } else if (!refusal.IsEmpty()) {
+        CSigpipeGuard quiet;
+        fprintf(stderr, "%s\n", refusal.c_str());
     }
 }
 

@@ -41,6 +41,10 @@ private:
 // Reads the whole file at `path` (at most `limit` bytes) into `out`; false
 // when it cannot be opened or is larger than `limit`.
 bool ReadWholeFile(const char* path, uint32_t limit, MyCString& out);
+// Why the external configuration file `path` must not be read: it is
+// writable by group or others, or belongs to a user other than root and the
+// owner of `exePath`. Empty when it may be read.
+MyCString ExternalFileDistrust(const char* path, const char* exePath);
 
 // The archive length A from the record of the running image.
 uint32_t ArchiveLengthOfSelf();

@@ -32,9 +32,9 @@ inline std::string ExpectedUpStartJob(const std::string& name, const std::string
            "exec " + path + " --no-daemon " + args;
 }
 
-// `escapedArgs` as they stand between the double quotes of execpath=.
+// `quotedArgs` as they stand, shell words, in the execpath=( ) array.
 inline std::string ExpectedSysVScript(const std::string& name, const std::string& path, const std::string& runlevels,
-                                      int priority, const std::string& escapedArgs) {
+                                      int priority, const std::string& quotedArgs) {
     return "#!/bin/bash\n"
            "#\n"
            "# chkconfig: " + runlevels + " " + std::to_string(priority) + " " + std::to_string(100 - priority) + "\n"
@@ -51,7 +51,7 @@ inline std::string ExpectedSysVScript(const std::string& name, const std::string
            "# Path\n"
            "prog=" + name + "\n"
            "execbase=" + path + "\n"
-           "execpath=\"${execbase} " + escapedArgs + "\"\n"
+           "execpath=(\"${execbase}\" " + quotedArgs + ")\n"
            "pidfile=/var/run/${prog}.pid\n"
            "lockfile=/var/lock/subsys/${prog}\n"
            "\n"
@@ -60,7 +60,7 @@ inline std::string ExpectedSysVScript(const std::string& name, const std::string
            "# Service\n"
            "start() {\n"
            "\techo -n $\"Starting $prog: \"\n"
-           "\tdaemon $execpath\n"
+           "\tdaemon \"${execpath[@]}\"\n"
            "\tRETVAL=$?\n"
            "\techo\n"
            "\t[ $RETVAL = 0  ] && touch ${lockfile}\n"

@@ -122,4 +122,40 @@ exit 0
                                      "to user " + user + ", not to root.\n");
 }
 
+// The external file beside the executable can run commands as the service's
+// user: it is read only when neither group nor others can write it and it
+// belongs to root or to the executable's owner; otherwise one line says why.
+TEST(ExternalFileTest, AFileOthersCouldWriteIsIgnored) {
+    struct Row {
+        const char* what;
+        const char* setup;    // commands on $CFG (and $EXE)
+        const char* warning;  // the line on standard error; empty when the file is read
+    } rows[] = {
+        {"root 0644", "chmod 644 \"$CFG\"", ""},
+        {"exe owner 0600", "chown 65534 \"$CFG\" \"$EXE\"; chmod 600 \"$CFG\"", ""},
+        {"group-writable", "chmod 664 \"$CFG\"", "is ignored: it is writable by group or others."},
+        {"world-writable", "chmod 646 \"$CFG\"", "is ignored: it is writable by group or others."},
+        {"another user", "chown 65534 \"$CFG\"; chmod 644 \"$CFG\"", "is ignored: it belongs to user "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ServiceSandbox box(ProbeJar(), "probesvc");
+        auto r = box.Run(std::string("CFG=\"$EXE.cfg\"\nprintf 'argv=fromcfg\\n' > \"$CFG\"\n") + row.setup + R"SH(
+run_exe run -test
+)SH");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(box.Read("run.rc"), "0");
+        std::string report = tvxtest::ReadFile(box.dir() + "/probe-report.txt");
+        std::string err = box.Read("run.err");
+        if (row.warning[0] == '\0') {
+            EXPECT_TRUE(Contains(report, "args=<fromcfg>\n")) << report;
+            EXPECT_EQ(err, "");
+        } else {
+            EXPECT_TRUE(Contains(report, "args=\n")) << report;
+            EXPECT_EQ(err.rfind("WARNING: " + box.exe() + ".cfg " + row.warning, 0), 0u) << err;
+            EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+        }
+    }
+}
+
 }  // namespace
