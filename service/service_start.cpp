@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "base/sigpipe_guard.h"
+#include "instances/shm_message.h"
 #include "launch/messages.h"
 #include "service/service.h"
 
@@ -127,6 +128,9 @@ void DetachWithStartStatus() {
         return;
     }
     close(fds[1]);
+    // The child takes this process's place in the instance channel; the
+    // receive thread fork left here must not take it back while we wait.
+    if (pshmmsg) pshmmsg->Stop();
     int status = WaitForStart(fds[0], child);
     fflush(stdout);
     if (status == 0) {
