@@ -2,7 +2,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <limits.h>
 #include <stddef.h>
+#include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -17,9 +19,9 @@ namespace {
 
 struct FindState {
     DIR* dir;
-    char path[300];  // directory with its trailing "/"; names are tested after it
+    char path[PATH_MAX];  // directory with its trailing "/"; names are tested after it
     long pathLength;
-    char pattern[100];
+    char pattern[NAME_MAX + 1];
 };
 
 // Attribute of a matched entry: 0x10 for a directory or a link to one.
@@ -71,8 +73,12 @@ long _findfirst(const char* searchPath, _finddata_t* data) {
     size_t dirLength = slash ? static_cast<size_t>(pattern - searchPath) : 2;
     size_t patternLength = strlen(pattern);
     // Refuse what the buffers cannot hold rather than search a cut-down
-    // directory or pattern.
-    if (dirLength >= sizeof state.path || patternLength >= sizeof state.pattern) return -1;
+    // directory or pattern, and say so: the search would find nothing.
+    if (dirLength >= sizeof state.path || patternLength >= sizeof state.pattern) {
+        fprintf(stderr, "%s: path too long to search (at most %d bytes, %d per name)\n", searchPath,
+                static_cast<int>(sizeof state.path) - 1, static_cast<int>(sizeof state.pattern) - 1);
+        return -1;
+    }
     memcpy(state.path, slash ? searchPath : "./", dirLength);
     memcpy(state.pattern, pattern, patternLength + 1);
     state.pathLength = static_cast<long>(dirLength);

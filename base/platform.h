@@ -70,7 +70,8 @@ struct _finddata_t {
 // Lists the directory part of `searchPath` (up to its last "/", else "./") for
 // names matching the rest with fnmatch. Returns a search handle, or -1 when
 // the directory cannot be opened, nothing matches, or the directory part
-// (299 bytes) or the pattern (99 bytes) is too long.
+// (PATH_MAX - 1 bytes) or the pattern (NAME_MAX bytes) is too long; that
+// last refusal is reported on standard error.
 long _findfirst(const char* searchPath, _finddata_t* data);
 // 0 with the next match in `data`, -1 when the directory is exhausted.
 int _findnext(long handle, _finddata_t* data);

@@ -4,11 +4,17 @@
 
 #include "base/command_line.h"
 #include "base/platform.h"
+#include "base/visited_dirs.h"
 
-static bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+namespace {
 
-void CWildcardArgv::FindFiles(const char* pattern, MyCStringArray& out) {
-    if (!pattern) return;
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Expands `pattern` into `out`. Each directory is listed once per remaining
+// pattern, however many links lead to it, and at most kMaxSearchDepth
+// wildcard segments deep: links that form cycles would otherwise multiply
+// the work with every "*" segment.
+void Expand(const char* pattern, MyCStringArray& out, CVisitedDirs& visited, int depth) {
     const char* wildcard = strpbrk(pattern, "*?");
     if (!*pattern || !wildcard) {
         if (*pattern && access(pattern, F_OK) == 0) out.Add(pattern);
@@ -29,6 +35,9 @@ void CWildcardArgv::FindFiles(const char* pattern, MyCStringArray& out) {
     // The listing splits its argument at the last "/" only (a backslash is an
     // ordinary file-name character to the directory search).
     MyCString listing(pattern, e);
+    const char* slash = strrchr(listing, '/');
+    MyCString directory = slash ? MyCString(listing, static_cast<int>(slash - listing.c_str()) + 1) : MyCString(".");
+    if (depth == kMaxSearchDepth || !visited.FirstVisit(directory, length - w)) return;
     _finddata_t found;
     long handle = _findfirst(listing.c_str(), &found);
     if (handle == -1) return;
@@ -40,8 +49,16 @@ void CWildcardArgv::FindFiles(const char* pattern, MyCStringArray& out) {
             out.Add(path.c_str());
         } else if (found.attrib & _A_SUBDIR) {
             path += pattern + e;
-            FindFiles(path.c_str(), out);
+            Expand(path.c_str(), out, visited, depth + 1);
         }
     } while (_findnext(handle, &found) == 0);
     _findclose(handle);
+}
+
+}  // namespace
+
+void CWildcardArgv::FindFiles(const char* pattern, MyCStringArray& out) {
+    if (!pattern) return;
+    CVisitedDirs visited;
+    Expand(pattern, out, visited, 0);
 }

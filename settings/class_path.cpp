@@ -4,28 +4,18 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <sys/types.h>
 
 #include "base/command_line.h"
 #include "base/platform.h"
+#include "base/visited_dirs.h"
 #include "settings/settings_loader.h"
 
 namespace {
 
 const char* const kClassPathVariables[] = {"CLASSPATH", "CLASS_PATH"};
 
-// Library directories are searched to this depth at most, and each directory
-// once per search however many links lead to it (links may form cycles).
-const int kMaxLibDepth = 64;
-
-struct DirIdentity {
-    dev_t device;
-    ino_t inode;
-};
-
 struct LibSearch {
-    CBufferT<DirIdentity> visited;
+    CVisitedDirs visited;
     int depth;
 };
 
@@ -34,25 +24,14 @@ bool IsArchiveName(const char* name) {
     return dot && (strcasecmp(dot, ".jar") == 0 || strcasecmp(dot, ".zip") == 0);
 }
 
-// False when `dir` was searched before.
-bool FirstVisit(LibSearch& search, const struct stat& dir) {
-    for (int i = 0; i < search.visited.GetSize(); ++i)
-        if (search.visited[i].device == dir.st_dev && search.visited[i].inode == dir.st_ino) return false;
-    DirIdentity identity;
-    identity.device = dir.st_dev;
-    identity.inode = dir.st_ino;
-    search.visited.Append(identity);
-    return true;
-}
-
 // Appends ":" and the path of every .jar and .zip file below `directory`,
 // depth first in directory order.
 void CollectArchives(const char* directory, MyCString& out, LibSearch& search) {
     MyCString dir(directory);
     AppendDirSeparator(dir);
 
-    struct stat st;
-    if (search.depth == kMaxLibDepth || stat(dir, &st) != 0 || !FirstVisit(search, st)) return;
+    // Each directory once per search, however many links lead to it.
+    if (search.depth == kMaxSearchDepth || !search.visited.FirstVisit(dir)) return;
     ++search.depth;
     MyCString pattern(dir);
     pattern += "*";

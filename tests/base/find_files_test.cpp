@@ -1,6 +1,8 @@
 // Directory search: _findfirst / _findnext / _findclose.
 #include <gtest/gtest.h>
 
+#include <limits.h>
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -152,31 +154,44 @@ std::string DirectoryOfLength(const std::string& base, size_t length) {
     return path + "/";
 }
 
-TEST_F(FindFirst, DirectoryPartUpTo299Bytes) {
-    std::string dir299 = DirectoryOfLength(dir_.path(), 299);
-    ASSERT_EQ(dir299.size(), 299u);
-    WriteFile(dir299 + "f.jar", "x");
-    EXPECT_EQ(AsMap(Search(dir299 + "*.jar")), (std::map<std::string, unsigned>{{"f.jar", 0}}));
-
-    ASSERT_EQ(mkdir((dir_ / "other").c_str(), 0755), 0);
-    std::string dir300 = DirectoryOfLength(dir_ / "other", 300);
-    ASSERT_EQ(dir300.size(), 300u);
-    WriteFile(dir300 + "f.jar", "x");
-    long handle = 0;
-    EXPECT_TRUE(Search(dir300 + "*.jar", &handle).empty());  // refused, not cut short
-    EXPECT_EQ(handle, -1);
-}
-
-TEST_F(FindFirst, PatternUpTo99Bytes) {
-    std::string name(120, 'p');
+// Directory parts up to PATH_MAX - 1 bytes and patterns up to NAME_MAX bytes
+// are searched; longer ones are refused with a line on standard error
+// rather than searched cut short.
+TEST_F(FindFirst, LongDirectoriesAndPatterns) {
+    const size_t longest = PATH_MAX - 1;
+    std::string deep = DirectoryOfLength(dir_.path(), longest - 6);  // room for "f.jar"
+    ASSERT_EQ(deep.size(), longest - 6);
+    WriteFile(deep + "f.jar", "x");
+    std::string name(NAME_MAX, 'p');
     WriteFile(dir_ / "lib/" + name, "x");
-    std::string pattern99 = std::string(98, 'p') + "*";
-    EXPECT_EQ(AsMap(Search(dir_ / "lib/" + pattern99)), (std::map<std::string, unsigned>{{name, 0}}));
-    // One byte longer: refused even though it would match.
-    std::string pattern100 = std::string(99, 'p') + "*";
-    long handle = 0;
-    EXPECT_TRUE(Search(dir_ / "lib/" + pattern100, &handle).empty());
-    EXPECT_EQ(handle, -1);
+    MakeDirs(dir_ / "mid");
+    std::string mid = DirectoryOfLength(dir_ / "mid", 320);
+    ASSERT_EQ(mid.size(), 320u);
+    WriteFile(mid + "g.jar", "x");
+    const struct {
+        const char* what;
+        std::string search;
+        std::map<std::string, unsigned> found;
+        bool refused;
+    } rows[] = {
+        {"directory of about 300 bytes", mid + "*.jar", {{"g.jar", 0}}, false},
+        {"directory near PATH_MAX", deep + "*.jar", {{"f.jar", 0}}, false},
+        {"pattern of NAME_MAX bytes", dir_ / "lib/" + std::string(NAME_MAX - 1, 'p') + "*", {{name, 0}}, false},
+        {"directory beyond PATH_MAX", std::string(PATH_MAX, 'x') + "/*.jar", {}, true},
+        {"pattern beyond NAME_MAX", dir_ / "lib/" + std::string(NAME_MAX, 'p') + "*", {}, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        long handle = 0;
+        testing::internal::CaptureStderr();
+        std::map<std::string, unsigned> found = AsMap(Search(row.search, &handle));
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(found, row.found);
+        EXPECT_EQ(err.find("path too long to search") != std::string::npos, row.refused) << err;
+        if (row.refused) {
+            EXPECT_EQ(handle, -1);
+        }
+    }
 }
 
 TEST_F(FindFirst, LinksWithLongNamesInALongDirectory) {

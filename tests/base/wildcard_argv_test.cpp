@@ -112,6 +112,31 @@ TEST_F(FindFiles, ResultsComeInDirectoryOrder) {
     EXPECT_EQ(Expand("a/*/x.jar"), expected);
 }
 
+// Links that lead back to their own directory: every "*" segment would
+// multiply the listings by the number of links. Each directory is listed
+// once per remaining pattern, so the expansion ends at once with one match.
+TEST_F(FindFiles, LinkCyclesAreListedOnce) {
+    MakeDirs(dir_ / "c");
+    WriteFile(dir_ / "c/x.jar", "x");
+    for (int i = 0; i < 8; ++i) ASSERT_EQ(symlink(".", (dir_ / ("c/l" + std::to_string(i))).c_str()), 0);
+    Paths found = Expand("c/*/*/*/*/*/*/*.jar");
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].substr(found[0].size() - 6), "/x.jar");
+    EXPECT_EQ(access(found[0].c_str(), F_OK), 0);
+    // A pattern deeper than the search depth limit stops there.
+    std::string deep = "c";
+    for (int i = 0; i < 70; ++i) deep += "/*";
+    EXPECT_TRUE(Expand(deep + "/x.jar").empty());
+}
+
+TEST_F(FindFiles, LongDirectories) {
+    std::string dir = "long";
+    while (dir.size() < 400) dir += "/" + std::string(90, 'd');
+    MakeDirs(dir_ / dir);
+    WriteFile(dir_ / (dir + "/a.jar"), "x");
+    EXPECT_EQ(Expand(dir + "/*.jar"), (Paths{dir + "/a.jar"}));
+}
+
 TEST_F(FindFiles, AppendsToWhatTheArrayHolds) {
     MyCStringArray files;
     files.Add("first");
