@@ -45,7 +45,8 @@ MyCString ModuleFilePath() {
 }
 
 HANDLE CreateFile(const char* path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
-    int fd = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    // Without blocking: opening a FIFO for reading would wait for a writer.
+    int fd = path ? open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
     if (fd < 0) return INVALID_HANDLE_VALUE;
     return new clzHANDLE(fd, 1);
 }

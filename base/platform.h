@@ -38,6 +38,7 @@ int GetModuleFileName(HMODULE module, char* buffer, int size);
 // it cannot be read whole (a cut-short path names no file).
 MyCString ModuleFilePath();
 
+// Opens `path` for reading, without blocking (a FIFO opens at once).
 HANDLE CreateFile(const char* path, DWORD access = 0, DWORD shareMode = 0, void* security = nullptr,
                   DWORD creation = 0, DWORD flags = 0, HANDLE templ = nullptr);
 DWORD GetFileSize(HANDLE file, DWORD* high = nullptr);

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include "base/command_line.h"
 #include "base/text_convert.h"
@@ -48,6 +49,12 @@ void CJvmLauncher::AddOption(const char* option) {
 }
 
 int CJvmLauncher::LoadJvmDll(const char* path) {
+    // The loader would wait forever on a FIFO: only regular files are loaded.
+    struct stat st;
+    if (path && stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        fprintf(stderr, "%s: not a regular file\n", path);
+        return 2;
+    }
     m_library = LoadLibrary(path);
     if (!m_library) {
         DisplayLoadfailReason(path);

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include "settings/settings_private.h"
 
 namespace {
@@ -34,15 +36,22 @@ CMappedFile::~CMappedFile() {
     if (m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
 }
 
-bool ReadWholeFile(const char* path, uint32_t limit, MyCString& out) {
+bool ReadWholeFile(const char* path, uint32_t limit, MyCString& out, const char** refusal) {
     out.Empty();
+    *refusal = nullptr;
     HANDLE file = CreateFile(path);
     if (file == INVALID_HANDLE_VALUE) return false;
-    uint64_t size = SizeOfHandle(file);
-    if (size > limit) {
+    struct stat st;
+    if (fstat(static_cast<int>(file->value), &st) != 0 || !S_ISREG(st.st_mode)) {
+        *refusal = "not a regular file";
+    } else if (SizeOfHandle(file) > limit) {
+        *refusal = "larger than the 64 MiB limit of settings";
+    }
+    if (*refusal) {
         CloseHandle(file);
         return false;
     }
+    const uint64_t size = SizeOfHandle(file);
     int total = static_cast<int>(size);
     out.SetSize(total);
     int got = 0;

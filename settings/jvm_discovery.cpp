@@ -75,6 +75,18 @@ static MyCString* JvmPathCache() {
 }
 
 
+// True when `path` names a readable regular file (links followed) that can
+// be given to the dynamic loader. Anything else that exists there (a FIFO
+// would block the loader forever, a directory cannot load) is named on
+// standard error and passed over as if absent.
+static bool IsLibraryFile(const char* path) {
+    if (!CSettingsLoader::FileExists(path)) return false;
+    struct stat st;
+    if (stat(path, &st) == 0 && S_ISREG(st.st_mode)) return true;
+    fprintf(stderr, "%s: not a regular file, skipped\n", path);
+    return false;
+}
+
 // `base` + <subdirectory> + "/libjvm.so" for the first subdirectory of `base`
 // (in directory order) that holds the library; empty when none does.
 static MyCString FindInSubdirectories(const MyCString& base) {
@@ -90,7 +102,7 @@ static MyCString FindInSubdirectories(const MyCString& base) {
         candidate += entry.name;
         candidate += "/";
         candidate += kLibjvmName;
-        if (CSettingsLoader::FileExists(candidate)) {
+        if (IsLibraryFile(candidate)) {
             found = candidate;
             break;
         }
@@ -186,7 +198,7 @@ MyCString CSettingsLoader::FindLibjvmFile(const char* home) {
         base += probe;
         MyCString candidate(base);
         candidate += kLibjvmName;
-        if (FileExists(candidate)) return candidate;
+        if (IsLibraryFile(candidate)) return candidate;
 
         MyCString vm = GetVM();
         if (vm.GetLength() > 1) {
@@ -194,7 +206,7 @@ MyCString CSettingsLoader::FindLibjvmFile(const char* home) {
             candidate += vm;
             candidate += "/";
             candidate += kLibjvmName;
-            if (FileExists(candidate)) return candidate;
+            if (IsLibraryFile(candidate)) return candidate;
         }
 
         candidate = FindInSubdirectories(base);
@@ -240,7 +252,7 @@ static MyCString SearchJvm(CSettingsLoader& loader) {
                 MyCString library = CSettingsLoader::EnvProcess(loader.GetCommon("jvmdll"), false);
                 if (library.IsEmpty()) break;
                 library = loader.ToAbsolutePath(library);
-                if (CSettingsLoader::FileExists(library)) found = library;
+                if (IsLibraryFile(library)) found = library;
                 break;
             }
             case 'b': {

@@ -31,6 +31,9 @@ constexpr int kLengthFieldSize = 4;
 constexpr int kEocdSize = 22;           // ZIP end-of-central-directory record
 constexpr uint32_t kEocdSignature = 0x06054b50;  // "PK\5\6"
 constexpr uint32_t kLocalHeaderSignature = 0x04034b50;  // "PK\3\4"
+// Longest settings text (block or external file) the launcher accepts, in
+// bytes; the generator refuses to write a longer block.
+constexpr uint32_t kMaxSettingsText = 64u << 20;
 constexpr uint32_t kSmallFileLimit = 5120000;     // below: fixed comment window
 constexpr uint32_t kSmallFileWindow = 51200;
 

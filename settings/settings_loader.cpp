@@ -70,6 +70,10 @@ void NulsToLineEnds(MyCString& text) {
         if (bytes[i] == '\0' && bytes[i + 1] == '\0') bytes[i + low] = '\n';
 }
 
+// One line naming the executable and what is wrong with its appended data;
+// the launch goes on without the settings and reports its usual result.
+void ReportDamage(const MyCString& file, const char* what) { fprintf(stderr, "%s: %s\n", file.c_str(), what); }
+
 void AppendWideAsUtf8(CStringBufT<char>& dst, const wchar_t* wide) {
     Utf8String utf8(wide);
     dst.Append(utf8.GetData(), utf8.GetLength());
@@ -91,11 +95,14 @@ void AppendExternalConfiguration(CStringBufT<char>& dst, const MyCString& exePat
             if (!CSettingsLoader::FileExists(candidate)) continue;
             refusal = ExternalFileDistrust(candidate, exePath);
             if (!refusal.IsEmpty()) return;
-            if (ReadWholeFile(candidate, kMaxSettingsText, text)) {
+            const char* unusable = nullptr;
+            if (ReadWholeFile(candidate, kMaxSettingsText, text, &unusable)) {
                 NulsToLineEnds(text);
                 CSettingsLoader::AppendAsUtf8(dst, text);
                 return;
             }
+            // Named, then passed over as if absent.
+            if (unusable) fprintf(stderr, "%s: %s, ignored\n", candidate.c_str(), unusable);
         }
     }
 }
@@ -158,16 +165,19 @@ void CSettingsLoader::CalcZipremEndOffset() {
     CZipRemark remark(file);
     const uint64_t tail = static_cast<uint64_t>(archive) + static_cast<uint64_t>(remark.GetLength()) +
                           tvx_layout::kOpaqueSize;
-    if (tail > size) return;
-    const uint64_t end = size - tail;
     // 0 stands for "no settings": the length field needs the 4 bytes before E.
-    if (end < static_cast<uint64_t>(tvx_layout::kLengthFieldSize) || end > static_cast<uint64_t>(INT_MAX))
+    const uint64_t end = tail <= size ? size - tail : 0;
+    if (end < static_cast<uint64_t>(tvx_layout::kLengthFieldSize) || end > static_cast<uint64_t>(INT_MAX)) {
+        ReportDamage(file, "the archive length recorded in the launcher does not fit the file (truncated?)");
         return;
+    }
     // Lengths that do not describe this file (a truncated or altered file)
     // do not land on the archive's first record.
     const uint64_t archiveStart = end + tvx_layout::kOpaqueSize;
-    if (!image.Holds(archiveStart, 4) || !IsArchiveStart(tvx_layout::ReadLE32(image.Data() + archiveStart)))
+    if (!image.Holds(archiveStart, 4) || !IsArchiveStart(tvx_layout::ReadLE32(image.Data() + archiveStart))) {
+        ReportDamage(file, "no ZIP archive where the appended data places it (truncated or altered)");
         return;
+    }
     m_remarkEnd = static_cast<int>(end);
 }
 
@@ -178,7 +188,14 @@ void CSettingsLoader::AppendInnerRemark() {
     const uint64_t lengthField = static_cast<uint64_t>(m_remarkEnd) - tvx_layout::kLengthFieldSize;
     if (!image.Holds(lengthField, tvx_layout::kLengthFieldSize)) return;
     const uint32_t length = tvx_layout::ReadLE32(image.Data() + lengthField);
-    if (length > lengthField || length > kMaxSettingsText) return;
+    if (length > kMaxSettingsText) {
+        ReportDamage(file, "the settings block is over the 64 MiB limit; its settings are ignored");
+        return;
+    }
+    if (length > lengthField) {
+        ReportDamage(file, "the settings length is larger than the data before it (damaged)");
+        return;
+    }
 
     // The text up to its first NUL; the rest of the T bytes stay NUL.
     const char* text = reinterpret_cast<const char*>(image.Data() + lengthField - length);

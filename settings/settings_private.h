@@ -7,10 +7,11 @@
 
 #include "base/my_string.h"
 #include "base/platform.h"
+#include "settings/layout.h"
 
 // Longest settings text (block or external file) accepted, in bytes; keeps
 // every later length, after conversion to UTF-8, inside an int.
-constexpr uint32_t kMaxSettingsText = 64u << 20;
+constexpr uint32_t kMaxSettingsText = tvx_layout::kMaxSettingsText;
 
 // `path` when given, otherwise the running executable's path.
 MyCString ExecutableOrSelf(const char* path);
@@ -39,8 +40,9 @@ private:
 };
 
 // Reads the whole file at `path` (at most `limit` bytes) into `out`; false
-// when it cannot be opened or is larger than `limit`.
-bool ReadWholeFile(const char* path, uint32_t limit, MyCString& out);
+// when it cannot be opened, is not a regular file or is larger than
+// `limit`. For the last two `refusal` says why (otherwise it is null).
+bool ReadWholeFile(const char* path, uint32_t limit, MyCString& out, const char** refusal);
 // Why the external configuration file `path` must not be read: it is
 // writable by group or others, or belongs to a user other than root and the
 // owner of `exePath`. Empty when it may be read.

@@ -1,0 +1,114 @@
+// Files the launcher reads for itself that are not what they should be: a
+// FIFO instead of the runtime library or the external file, an external
+// file over the size limit, damaged appended data. Each is named in one line
+// and the launch goes on as if the file were absent, with its usual result.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/launch/launch_test_util.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using launchtest::PackedApp;
+using launchtest::ProbeValues;
+using tvxtest::RunOptions;
+using tvxtest::RunResult;
+
+const std::string kProbe = "launchtest.Probe";
+const char kNoMainClass[] = "The main startup class could not be found.";
+
+// A hang is a failure: the launcher must not wait on a FIFO.
+RunOptions Deadline() {
+    RunOptions options;
+    options.timeoutSeconds = 60;
+    options.setEnv["PROBE_PROPS"] = "block.prop";
+    return options;
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(LaunchDamage, FifoAsRuntimeLibraryIsSkipped) {
+    PackedApp app({"jvmdll fifo/libjvm.so", "property block.prop=1"}, kProbe);
+    tvxtest::MakeDirs(app.dir.path() + "/fifo");
+    ASSERT_EQ(mkfifo((app.dir.path() + "/fifo/libjvm.so").c_str(), 0644), 0);
+    RunResult r = app.Run({}, Deadline());
+    ASSERT_FALSE(r.timedOut);
+    // The next search letter finds the machine's runtime.
+    EXPECT_EQ(r.exitCode, 0) << r.err << app.ErrLog();
+    EXPECT_TRUE(Has(app.ErrLog(), "fifo/libjvm.so: not a regular file, skipped")) << app.ErrLog();
+    EXPECT_EQ(ProbeValues(r.out)["prop:block.prop"], "1");
+}
+
+TEST(LaunchDamage, ExternalFileThatIsNoRegularFileOrTooLargeIsIgnored) {
+    const struct {
+        const char* name;
+        void (*make)(const std::string& path);
+        const char* line;
+    } rows[] = {
+        {"FIFO", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0644), 0); },
+         ".cfg: not a regular file, ignored"},
+        {"directory", [](const std::string& path) { tvxtest::MakeDirs(path); }, ".cfg: not a regular file, ignored"},
+        {"over 64 MiB", [](const std::string& path) {
+             tvxtest::WriteFile(path, "property block.prop=external\n");
+             ASSERT_EQ(truncate(path.c_str(), (64 << 20) + 1), 0);
+         },
+         ".cfg: larger than the 64 MiB limit of settings, ignored"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        PackedApp app({"property block.prop=1"}, kProbe);
+        row.make(app.exe + ".cfg");
+        RunResult r = app.Run({}, Deadline());
+        ASSERT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 0) << r.err << app.ErrLog();
+        EXPECT_TRUE(Has(r.err, app.exe + row.line)) << r.err;
+        EXPECT_EQ(ProbeValues(r.out)["prop:block.prop"], "1");
+    }
+}
+
+TEST(LaunchDamage, DamagedAppendedDataIsNamedBeforeTheUsualMessage) {
+    // The block's last line and its final NUL; the settings length follows.
+    const std::string blockTail = "property block.prop=1\r\n";
+    const struct {
+        const char* name;
+        void (*damage)(std::string& bytes, size_t blockEnd);
+        const char* line;
+    } rows[] = {
+        {"truncated", [](std::string& bytes, size_t) { bytes.resize(bytes.size() - 10); },
+         ": no ZIP archive where the appended data places it (truncated or altered)"},
+        {"archive length beyond the file",
+         [](std::string& bytes, size_t) {
+             const size_t marker = bytes.find(std::string("TvxArcLen2026", 14));
+             ASSERT_NE(marker, std::string::npos);
+             bytes[marker - 8 + 3] = '\x70';  // A's high byte: far more than the file holds
+         },
+         ": the archive length recorded in the launcher does not fit the file (truncated?)"},
+        {"settings length over the limit",
+         [](std::string& bytes, size_t blockEnd) { bytes[blockEnd + 3] = 0x05; },
+         ": the settings block is over the 64 MiB limit; its settings are ignored"},
+        {"settings length beyond the data",
+         [](std::string& bytes, size_t blockEnd) { bytes[blockEnd + 2] = 0x7F; },
+         ": the settings length is larger than the data before it (damaged)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        PackedApp app({"property block.prop=1"}, kProbe);
+        std::string bytes = tvxtest::ReadFile(app.exe);
+        const size_t start = bytes.find(blockTail + '\0');
+        ASSERT_NE(start, std::string::npos);
+        row.damage(bytes, start + blockTail.size() + 1);
+        tvxtest::WriteFile(app.exe, bytes, 0755);
+        RunResult r = app.Run({}, Deadline());
+        EXPECT_EQ(r.exitCode, 7) << r.err << app.ErrLog();
+        EXPECT_TRUE(Has(r.err, app.exe + row.line)) << r.err;
+        EXPECT_TRUE(Has(r.out, kNoMainClass)) << r.out;
+    }
+}
+
+}  // namespace
