@@ -101,11 +101,27 @@ bool ReadSettingsFile(const std::string& path, std::vector<std::string>* lines, 
     return true;
 }
 
-bool CheckOutputPath(const std::string& output, std::string* error) {
+// The output replaces only a regular file, and never one of the inputs
+// (the new file is renamed over it, so an input would be lost).
+bool CheckOutputPath(const PackRequest& request, std::string* error) {
+    const std::string& output = request.output;
     struct stat st;
-    if (stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (stat(output.c_str(), &st) != 0) return true;
+    if (S_ISDIR(st.st_mode)) {
         *error = "cannot write " + output + ": it is a directory";
         return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = "cannot write " + output + ": not a regular file (only a regular file is replaced)";
+        return false;
+    }
+    for (const std::string* input : {&request.jar, &request.settingsFile, &request.launcher, &request.helpersJar}) {
+        struct stat in;
+        if (input->empty() || stat(input->c_str(), &in) != 0) continue;
+        if (in.st_dev == st.st_dev && in.st_ino == st.st_ino) {
+            *error = "cannot write " + output + ": it is also an input (" + *input + ")";
+            return false;
+        }
     }
     return true;
 }
@@ -170,6 +186,12 @@ bool PackExecutable(const PackRequest& request, PackResult* result, std::string*
         return false;
     }
     layout.settings = EncodeSettingsBlock(result->settingsLines);
+    if (layout.settings.size() > tvx_layout::kMaxSettingsText) {
+        *error = "the settings block would be " + std::to_string(layout.settings.size()) +
+                 " bytes; the launcher ignores a block over " + std::to_string(tvx_layout::kMaxSettingsText) +
+                 " bytes (64 MiB)";
+        return false;
+    }
     const std::string header = AppendedHeader(layout);
 
     if (!archive.AddHelperClasses(request.helpersJar, &result->addedClasses, error)) return false;
@@ -183,7 +205,7 @@ bool PackExecutable(const PackRequest& request, PackResult* result, std::string*
         return false;
     }
 
-    if (!CheckOutputPath(request.output, error)) return false;
+    if (!CheckOutputPath(request, error)) return false;
     TempOutput temp;
     if (!temp.Create(request.output, error)) return false;
     if (!WriteAt(temp.fd(), layout.image.data(), layout.image.size(), 0) ||

@@ -1,6 +1,8 @@
 // tvx-pack on bad input: one line on standard error, a non-zero exit, and
 // nothing written: no output, no temporary file, an old output untouched.
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -144,6 +146,43 @@ TEST(PackFailureTest, BadInputWritesNothing) {
              return PackArgs(d, d + "/huge.jar", {"--main", "h.Main"});
          },
          "4 GiB or larger", 1},
+        {"settings block over the launcher's 64 MiB limit",
+         [](const std::string& d) {
+             tvxtest::WriteFile(d + "/big.cfg", "property big=" + std::string(64 << 20, 'x') + "\n");
+             return PackArgs(d, TestJar(), {"--settings", d + "/big.cfg"});
+         },
+         "the launcher ignores a block over 67108864 bytes", 1},
+        {"output is a character device",
+         [](const std::string& d) {
+             EXPECT_EQ(mknod((d + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+             return std::vector<std::string>{"-o", d + "/null", TestJar()};
+         },
+         "not a regular file", 1},
+        {"output is a FIFO",
+         [](const std::string& d) {
+             EXPECT_EQ(mkfifo((d + "/fifo").c_str(), 0644), 0);
+             return std::vector<std::string>{"-o", d + "/fifo", TestJar()};
+         },
+         "not a regular file", 1},
+        {"output is the jar",
+         [](const std::string& d) {
+             tvxtest::WriteFile(d + "/app.jar", tvxtest::ReadFile(TestJar()));
+             return std::vector<std::string>{"-o", d + "/app.jar", d + "/app.jar"};
+         },
+         "it is also an input", 1},
+        {"output is the jar through a link",
+         [](const std::string& d) {
+             tvxtest::WriteFile(d + "/app.jar", tvxtest::ReadFile(TestJar()));
+             EXPECT_EQ(symlink("app.jar", (d + "/link").c_str()), 0);
+             return std::vector<std::string>{"-o", d + "/link", d + "/app.jar"};
+         },
+         "it is also an input", 1},
+        {"output is the settings file",
+         [](const std::string& d) {
+             tvxtest::WriteFile(d + "/app.cfg", "vm server\n");
+             return std::vector<std::string>{"--settings", d + "/app.cfg", "-o", d + "/app.cfg", TestJar()};
+         },
+         "it is also an input", 1},
         {"unknown option", [](const std::string& d) { return PackArgs(d, TestJar(), {"--fast"}); },
          "unknown option '--fast'", 2},
         {"missing option argument",
@@ -167,6 +206,15 @@ TEST(PackFailureTest, BadInputWritesNothing) {
         EXPECT_EQ(LineCount(r.err), 1) << r.err;
         EXPECT_NE(r.err.find(row.error), std::string::npos) << r.err;
         EXPECT_EQ(ListDir(dir.path()), before) << "a file was left behind";
+        // Inputs and special files named as the output are left as they were.
+        struct stat st;
+        for (const std::string& name : before) {
+            const bool same = name == "app.jar"  ? tvxtest::ReadFile(dir / name) == tvxtest::ReadFile(TestJar())
+                              : name == "null" ? stat((dir / name).c_str(), &st) == 0 && S_ISCHR(st.st_mode)
+                              : name == "fifo" ? stat((dir / name).c_str(), &st) == 0 && S_ISFIFO(st.st_mode)
+                                               : true;
+            EXPECT_TRUE(same) << name << " was changed";
+        }
         EXPECT_TRUE(tvxtest::ReadFile(Out(dir.path())) == "old output") << "the old output was changed";
     }
 }
