@@ -1,6 +1,6 @@
 # Entry points: `make demo` and `make test` do all set-up on a fresh Debian 12
 # machine (packages, configure, build) before they run.
-.PHONY: deps build test sanitize-test clang-test fuzz-test fuzz demo bench install uninstall deb clean
+.PHONY: deps build test sanitize-test clang-test fuzz-test fuzz demo bench install uninstall deb clean cross-setup cross-build test-cross
 
 # Where `make install` puts tvx, the staging root in front of it, and the
 # build tree it installs from.
@@ -48,6 +48,26 @@ fuzz: deps
 	cmake --build --preset fuzz
 	./tests/fuzz/run-fuzzers.sh --dir build-fuzz/fuzz --seconds $(FUZZ_SECONDS) --jobs $(FUZZ_JOBS)
 
+# The aarch64, armhf and i386 builds (cross compiled on this x86-64 machine,
+# ARM tests under qemu-user). cross-setup installs the cross toolchains, qemu
+# and the processors' libraries, registers qemu with binfmt_misc and unpacks
+# each processor's OpenJDK 17 runtime into build-<processor>/runtime.
+CROSS_PROCESSORS := aarch64 armhf i386
+
+cross-setup: deps
+	./cmake/cross/setup.sh $(CROSS_PROCESSORS)
+
+# tvx-pack stays a build machine program, taken from the default build.
+cross-build: build cross-setup
+	for p in $(CROSS_PROCESSORS); do \
+	  cmake --preset $$p && cmake --build --preset $$p || exit 1; \
+	done
+
+# Every test of every cross build; each processor's suite runs even when an
+# earlier one failed.
+test-cross: cross-build
+	status=0; for p in $(CROSS_PROCESSORS); do ctest --preset $$p || status=1; done; exit $$status
+
 demo: build
 	./examples/run-demo.sh build
 
@@ -77,4 +97,4 @@ deb: deps
 	lintian --fail-on error,warning tvx_*.deb
 
 clean:
-	rm -rf build build-clang build-sanitize build-fuzz build-deb tvx_*.deb
+	rm -rf build build-clang build-sanitize build-fuzz build-deb tvx_*.deb $(addprefix build-,$(CROSS_PROCESSORS))

@@ -21,7 +21,8 @@
 #define TVX_JVM_CPU_DIR "i386"
 #elif defined(__aarch64__)
 #define TVX_JVM_CPU_DIR "aarch64"
-#elif defined(__arm__)
+#elif defined(__arm__) && defined(__ARM_PCS_VFP)
+// 32-bit ARM with hard-float calls: the only 32-bit ARM runtime served.
 #define TVX_JVM_CPU_DIR "arm"
 #else
 #error "no Java runtime processor directory known for this processor"

@@ -110,7 +110,7 @@ TEST_F(PackTest, OutputIsStillAJarForUnzipTheJdkAndJava) {
         EXPECT_TRUE(known) << "unexpected unzip line: " << line;
     }
 
-    tvxtest::RunResult jar = tvxtest::Run({tvxtest::JavaHome() + "/bin/jar", "tf", exe});
+    tvxtest::RunResult jar = tvxtest::Run({tvxtest::JdkHome() + "/bin/jar", "tf", exe});
     ASSERT_EQ(jar.exitCode, 0) << jar.err;
     std::vector<std::string> listed = SplitLines(jar.out);
     std::set<std::string> names(listed.begin(), listed.end());
@@ -265,7 +265,7 @@ TEST_F(PackTest, UnusualJarsAreRewrittenFromTheirFirstEntry) {
             EXPECT_TRUE(out.entries.at("u/Main.class").raw == original.entries.at("u/Main.class").raw);
             EXPECT_EQ(out.entries.at("u/data.txt").raw, "data");
         }
-        tvxtest::RunResult jarTool = tvxtest::Run({tvxtest::JavaHome() + "/bin/jar", "tf", exe});
+        tvxtest::RunResult jarTool = tvxtest::Run({tvxtest::JdkHome() + "/bin/jar", "tf", exe});
         EXPECT_EQ(jarTool.exitCode, 0) << jarTool.err;
     }
 }

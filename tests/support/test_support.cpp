@@ -158,6 +158,7 @@ std::string LibDir() { return TVX_TEST_LIB_DIR; }
 std::string TestJarsDir() { return TVX_TEST_JARS_DIR; }
 std::string SourceDir() { return TVX_TEST_SOURCE_DIR; }
 std::string JavaHome() { return TVX_TEST_JAVA_HOME; }
+std::string JdkHome() { return TVX_TEST_JDK_HOME; }
 
 void Pack(const std::string& jar, const std::string& output, const std::vector<std::string>& setLines,
           const std::vector<std::string>& extraArgs) {

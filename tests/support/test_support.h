@@ -58,7 +58,8 @@ std::string BinDir();        // build/bin: tvx-launcher, tvx-pack
 std::string LibDir();        // build/lib: tvx-helpers.jar
 std::string TestJarsDir();   // Java test applications
 std::string SourceDir();     // the project's source tree
-std::string JavaHome();      // the JDK the build used
+std::string JavaHome();      // Java runtime of this build's processor
+std::string JdkHome();       // the build machine's JDK (development tools: jar)
 
 // Packs `jar` into `output` with tvx-pack and the given --set lines and
 // extra arguments; fails the current test on error.

@@ -1,0 +1,73 @@
+#!/bin/bash
+# Prepares this Debian 12 machine for the aarch64, armhf and i386 builds and
+# unpacks each processor's OpenJDK 17 runtime into its build directory.
+#   - adds the arm64, armhf and i386 architectures to dpkg (multiarch),
+#   - installs the packages of debian-packages.txt that are missing,
+#   - registers qemu-aarch64 and qemu-arm with binfmt_misc (mounting it first
+#     where a container has not), so ARM programs start like native ones,
+#   - downloads Debian's openjdk-17-jre-headless for each processor with
+#     apt-get download and unpacks it with dpkg -x into
+#     SOURCE_DIR/build-<processor>/runtime.
+# Usage: cmake/cross/setup.sh [PROCESSOR...]   (default: aarch64 armhf i386)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(cd "$here/../.." && pwd)
+apt=(apt-get -o DPkg::Lock::Timeout=900)
+sudo_cmd=()
+[[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
+processors=("$@")
+((${#processors[@]})) || processors=(aarch64 armhf i386)
+
+debian_arch() {
+  case $1 in
+    aarch64) echo arm64 ;;
+    armhf) echo armhf ;;
+    i386) echo i386 ;;
+    *) echo "unknown processor: $1 (aarch64, armhf or i386)" >&2; exit 2 ;;
+  esac
+}
+
+# 1. Architectures and packages.
+for arch in arm64 armhf i386; do
+  if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    "${sudo_cmd[@]}" dpkg --add-architecture "$arch"
+  fi
+done
+# Missing packages are installed after an apt-get update, which also reads
+# the package lists of the architectures just added.
+"$here/../install-deps.sh" "$here/debian-packages.txt"
+
+# 2. binfmt_misc: ARM executables run through qemu-user wherever they are
+# started from (a test, a shell script, the launcher's own service scripts).
+binfmt=/proc/sys/fs/binfmt_misc
+if [[ ! -e $binfmt/register ]]; then
+  "${sudo_cmd[@]}" mount -t binfmt_misc binfmt_misc "$binfmt" ||
+    { echo "cannot mount binfmt_misc on $binfmt (the ARM tests need it)" >&2; exit 1; }
+fi
+for emu in qemu-aarch64 qemu-arm; do
+  if [[ ! -e $binfmt/$emu ]]; then
+    "${sudo_cmd[@]}" update-binfmts --enable "$emu"
+  fi
+  grep -qx enabled "$binfmt/$emu" || { echo "$emu is not enabled in binfmt_misc" >&2; exit 1; }
+done
+
+# 3. One runtime per processor, unpacked from Debian's own package.
+for proc in "${processors[@]}"; do
+  arch=$(debian_arch "$proc")
+  runtime=$source_dir/build-$proc/runtime
+  home=$runtime/usr/lib/jvm/java-17-openjdk-$arch
+  [[ -f $home/lib/server/libjvm.so ]] && continue
+  echo "Unpacking OpenJDK 17 for $proc into $runtime"
+  rm -rf "$runtime"
+  mkdir -p "$runtime/debs"
+  (cd "$runtime/debs" && "${apt[@]}" download -q "openjdk-17-jre-headless:$arch")
+  dpkg -x "$runtime"/debs/openjdk-17-jre-headless_*_"$arch".deb "$runtime"
+  # The package links its configuration (jvm.cfg, security files) to
+  # /etc/java-17-openjdk; point those links at the unpacked copies instead.
+  find "$runtime/usr" -type l -lname '/etc/*' -print0 |
+    while IFS= read -r -d '' link; do
+      target=$runtime$(readlink "$link")
+      if [[ -e $target ]]; then ln -sfn "$target" "$link"; fi
+    done
+  [[ -f $home/lib/server/libjvm.so ]] || { echo "no runtime library in $home" >&2; exit 1; }
+done
