@@ -60,8 +60,11 @@ bool CopyByReading(int in, uint64_t inOffset, int out, uint64_t outOffset, uint6
 bool CopyRange(int in, uint64_t inOffset, int out, uint64_t outOffset, uint64_t n, std::string* error) {
     bool ok = true;
     while (n > 0) {
-        off_t from = static_cast<off_t>(inOffset), to = static_cast<off_t>(outOffset);
-        ssize_t done = copy_file_range(in, &from, out, &to, n, 0);
+        // loff_t: 64-bit offsets on 32-bit processors too.
+        loff_t from = static_cast<loff_t>(inOffset), to = static_cast<loff_t>(outOffset);
+        // At most 1 GiB per call, so the count fits a 32-bit size_t.
+        size_t chunk = n > (uint64_t{1} << 30) ? size_t{1} << 30 : static_cast<size_t>(n);
+        ssize_t done = copy_file_range(in, &from, out, &to, chunk, 0);
         if (done < 0 && errno == EINTR) continue;
         if (done < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
                          errno == EBADF || errno == EPERM)) {

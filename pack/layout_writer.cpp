@@ -15,7 +15,9 @@ void AppendLE32(std::string& out, uint32_t v) {
     out.append(reinterpret_cast<const char*>(b), 4);
 }
 
-bool Fits32(size_t n) { return n <= 0xFFFFFFFFull; }
+// (Shifted rather than compared with 0xFFFFFFFF, which 32-bit builds flag as
+// always true.)
+bool Fits32(size_t n) { return (static_cast<uint64_t>(n) >> 32) == 0; }
 
 }  // namespace
 
