@@ -2,6 +2,8 @@
 #ifndef TVX_BASE_MY_STRING_H
 #define TVX_BASE_MY_STRING_H
 
+#include <stdarg.h>
+
 #include "base/buffer.h"
 
 class MyCString : public CStringBufT<char> {
@@ -34,6 +36,7 @@ public:
     // 1024 characters and grows for longer results; the arguments may point
     // into this string. Returns the new length.
     int Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    int FormatV(const char* format, va_list args) __attribute__((format(printf, 2, 0)));
 
     int Compare(const char* text) const { return CStringRefT<char>(GetData(), GetSize()).Compare(CStringRefT<char>(text)); }
     int CompareNoCase(const char* text) const {

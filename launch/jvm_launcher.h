@@ -35,6 +35,7 @@ public:
     JavaVM* GetJavaVM() const { return m_jvm; }
     JNIEnv* GetEnv() const { return m_env; }
     int OptionCount() const { return m_optionOffsets.GetSize(); }
+    const char* OptionAt(int i) const { return m_optionText.GetData() + m_optionOffsets.GetData()[i]; }
 
 private:
     CBufferT<int> m_optionOffsets;

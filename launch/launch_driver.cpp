@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "base/platform.h"
+#include "launch/explain_launch.h"
 #include "launch/jvm_launcher.h"
 #include "launch/messages.h"
 #include "settings/settings_loader.h"
@@ -142,7 +143,9 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
     if (jvmPath.IsEmpty()) {
         result = 1;
     } else {
+        if (CExplain::On()) ExplainOptions(*launcher);
         result = launcher->LaunchJVM(jvmPath);
+        if (CExplain::On()) CExplain::Fact("virtual machine %s (result %d)", result ? "not created" : "created", result);
     }
 
     if (result == 0) {
@@ -150,6 +153,7 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
         loader->GetAll("property", properties, true);
         for (int i = 0; i < properties.GetCount(); ++i) {
             MyCString assignment(properties[i]);
+            if (CExplain::On()) CExplain::Fact("property %s", assignment.c_str());
             SystemSetPropertyUtf8(launcher->GetEnv(), assignment.GetBuffer());
         }
 
@@ -163,6 +167,15 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
                 if (range < 0) result = 6;
                 if (range > 0) result = 12;
             }
+            if (CExplain::On())
+                CExplain::Fact("version check: runtime %s, minjre %s, maxjre %s: %s", version.c_str(),
+                               minVersion.IsEmpty() ? "(none)" : minVersion.c_str(),
+                               maxVersion.IsEmpty() ? "(none)" : maxVersion.c_str(),
+                               result == 0 ? "accepted" : result == 6 ? "refused, too low"
+                                                        : result == 12 ? "refused, too high"
+                                                                       : "refused, version unreadable");
+        } else if (CExplain::On()) {
+            CExplain::Fact("version check: skipped, neither minjre nor maxjre is set");
         }
     }
 
@@ -171,9 +184,19 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
         MyCStringArray argvSettings;
         loader->GetAll("argv", argvSettings);
         MyCString mainClass = loader->GetCommon("mainclass", true);
+        if (CExplain::On()) {
+            CExplain::Fact("main class %s", mainClass.c_str());
+            for (int i = 0; i < argvSettings.GetCount(); ++i) CExplain::Fact("argv setting %s", argvSettings[i]);
+            CExplain::Fact("application starts");
+            CExplain::Stop();
+        }
         result = launcher->InvokeMainClass(mainClass, argvSettings, argc1, argv1, argc2, argv2);
     }
 
+    if (CExplain::On()) {
+        CExplain::Fact("launch failed: result %d", result);
+        CExplain::Stop();
+    }
     if (result != 0) {
         MyCString text;
         if (result == 6 || result == 12)

@@ -9,6 +9,7 @@
 #include "base/sigpipe_guard.h"
 #include "instances/shm.h"
 #include "instances/shm_message.h"
+#include "launch/explain_launch.h"
 #include "launch/jvm_launcher.h"
 #include "launch/launch_driver.h"
 #include "launch/messages.h"
@@ -32,9 +33,11 @@ void RedirectStream(int (CStdRedir::*redirect)(const char*), const char* name) {
 
 int main(int argc, char** argv) {
     setlocale(LC_ALL, "");
+    CExplain::Start();
 
     CSettingsLoader loader(true);
     CJvmLauncher launcher;
+    if (CExplain::On()) ExplainSettings(loader);
 
     pldr = &loader;
     shmx.setkey(loader.GetCommon("appid"));
@@ -54,6 +57,7 @@ int main(int argc, char** argv) {
     loader.ResetCurDir();
 
     MyCString errPath = loader.GetStderr();
+    const bool errDefault = errPath.IsEmpty();
     if (!errPath.IsEmpty()) {
         RedirectStream(&CStdRedir::RedirectStderr, errPath);
     } else if (!loader.ExePath().IsEmpty()) {
@@ -71,6 +75,7 @@ int main(int argc, char** argv) {
     }
 
     MyCString single = loader.GetCommon("singleinstance");
+    if (CExplain::On()) ExplainStartup(cwd, errPath, errDefault, outPath, single);
     if (single.CompareNoCase("true") == 0) {
         if (CountInstance(segment)) {
             ReportMessage(RSTR(13));

@@ -169,6 +169,7 @@ std::string FormatLayout(const std::string& path, const ExecutableLayout& l, con
     };
     lines("settings, as the launcher reads them", view.embedded);
     if (!view.external.empty()) lines("external configuration file beside it, read first", view.external);
+    lines("settings in effect, with their sources", view.effective);
     return out;
 }
 

@@ -1,6 +1,7 @@
 #include "pack/launcher_view.h"
 
 #include "settings/settings_loader.h"
+#include "settings/settings_view.h"
 
 namespace tvxpack {
 
@@ -15,6 +16,8 @@ std::vector<std::string> Lines(const char* text, int length) {
     return lines;
 }
 
+void AddLine(void* context, const char* line) { static_cast<std::vector<std::string>*>(context)->emplace_back(line); }
+
 }  // namespace
 
 LauncherView ReadAsLauncher(const std::string& executable) {
@@ -25,6 +28,7 @@ LauncherView ReadAsLauncher(const std::string& executable) {
     const char* text = loader.GetData() ? loader.GetData() : "";
     view.external = Lines(text, external);
     view.embedded = Lines(text + external, loader.GetLength() - external);
+    DescribeSettings(loader, AddLine, &view.effective);
     return view;
 }
 

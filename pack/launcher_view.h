@@ -12,6 +12,7 @@ struct LauncherView {
     int remarkEnd = 0;                     // E; 0 when the launcher finds no settings
     std::vector<std::string> embedded;     // lines of the settings block
     std::vector<std::string> external;     // lines of the configuration file beside it
+    std::vector<std::string> effective;    // every setting with its source, as explain mode shows it
 };
 
 LauncherView ReadAsLauncher(const std::string& executable);

@@ -3,10 +3,21 @@
 #include <stdlib.h>
 #include <strings.h>
 
+#include "base/explain.h"
 #include "settings/settings_loader.h"
 #include "settings/settings_private.h"
 
 namespace {
+
+// Explain mode: one line per variable reference and what replaced it.
+void ExplainExpansion(const char* reference, int length, const char* value, bool fromEnvironment) {
+    MyCString ref(reference, length);
+    if (!value)
+        CExplain::Fact("expand %s: undefined, kept as written", ref.c_str());
+    else
+        CExplain::Fact("expand %s = %s (%s)", ref.c_str(), value,
+                       fromEnvironment ? "environment" : "internal variable");
+}
 
 bool IsNameChar(char c) { return isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
@@ -88,7 +99,9 @@ MyCString CSettingsLoader::EnvProcess(const MyCString& text, bool utf8) {
             }
             MyCString name(s + nameStart, nameEnd - nameStart);
             const char* value = getenv(name);
+            const bool fromEnvironment = value != nullptr;
             if (!value && pldr) value = pldr->getinternalenv(name);
+            if (CExplain::On()) ExplainExpansion(s + i, scan - i, value, fromEnvironment);
             if (!value) continue;  // unknown: the reference stays as written
             replacement = value;
             if (utf8 && HasHighBytes(replacement, replacement.GetLength()))

@@ -11,7 +11,9 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "base/explain.h"
 #include "base/platform.h"
+#include "settings/discovery_explain.h"
 #include "settings/settings_loader.h"
 
 // The directory name the Java runtime uses for this build's processor.
@@ -219,8 +221,17 @@ MyCString CSettingsLoader::FindLibjvmFile(const char* home) {
 MyCString CSettingsLoader::FindJvmFromEnv() {
     for (const char* name : kHomeVariables) {
         const char* home = getenv(name);
-        if (!home || !*home) continue;
+        if (!home || !*home) {
+            if (CExplain::On()) CExplain::Fact("runtime source e (%s): refused, not set", name);
+            continue;
+        }
         MyCString found = FindLibjvmFile(home);
+        if (CExplain::On()) {
+            MyCString source("e (");
+            source += name;
+            source += ")";
+            ExplainRuntimeSource(source, home, found);
+        }
         if (!found.IsEmpty()) return found;
     }
     return MyCString();
@@ -229,15 +240,30 @@ MyCString CSettingsLoader::FindJvmFromEnv() {
 // The other platform's registry key is of no use here: the runtime of the
 // "java" command on the search path is probed instead.
 MyCString CSettingsLoader::FindJvmFromReg(MyCString) {
+    const char kSource[] = "s (java on PATH)";
     char path[kProbePathSize];
-    if (!ReadJavaCommandPath(path, kProbePathSize)) return MyCString();
-    if (!FollowLinkChain(path, kProbePathSize)) return MyCString();
+    if (!ReadJavaCommandPath(path, kProbePathSize)) {
+        if (CExplain::On()) CExplain::Fact("runtime source %s: refused, its path is too long", kSource);
+        return MyCString();
+    }
+    if (CExplain::On()) {
+        if (strcmp(path, "/") == 0)
+            CExplain::Fact("runtime source %s: no java command on PATH, probing /", kSource);
+        else
+            CExplain::Fact("runtime source %s: java command %s", kSource, path);
+    }
+    if (!FollowLinkChain(path, kProbePathSize)) {
+        if (CExplain::On()) CExplain::Fact("runtime source %s: refused, its links do not end", kSource);
+        return MyCString();
+    }
     char* slash = strrchr(path, '/');
     if (slash)
         slash[1] = '\0';
     else
         strcpy(path, "./");  // a bare name lies in the working directory
-    return FindLibjvmFile(path);
+    MyCString found = FindLibjvmFile(path);
+    if (CExplain::On()) ExplainRuntimeSource(kSource, path, found);
+    return found;
 }
 
 // One pass over the search order; the first source that finds a library wins.
@@ -245,21 +271,28 @@ static MyCString SearchJvm(CSettingsLoader& loader) {
     MyCString order = loader.GetCommon("jre_order");
     for (int i = 0; i < order.GetLength(); ++i) order[i] = static_cast<char>(tolower(static_cast<unsigned char>(order[i])));
     if (!strpbrk(order, kDefaultOrder)) order = kDefaultOrder;
+    if (CExplain::On()) CExplain::Fact("runtime search order %s", order.c_str());
 
     for (int i = 0; i < order.GetLength(); ++i) {
         MyCString found;
         switch (order[i]) {
             case 'c': {
                 MyCString library = CSettingsLoader::EnvProcess(loader.GetCommon("jvmdll"), false);
-                if (library.IsEmpty()) break;
+                if (library.IsEmpty()) {
+                    if (CExplain::On()) CExplain::Fact("runtime source c (jvmdll): refused, not set");
+                    break;
+                }
                 library = loader.ToAbsolutePath(library);
                 if (IsLibraryFile(library)) found = library;
+                if (CExplain::On()) ExplainRuntimeSource("c (jvmdll)", library, found);
                 break;
             }
             case 'b': {
                 MyCString home = CSettingsLoader::EnvProcess(loader.GetCommon("jre"), false);
                 if (home.IsEmpty()) home = kDefaultJreHome;
-                found = loader.FindLibjvmFile(loader.ToAbsolutePath(home));
+                home = loader.ToAbsolutePath(home);
+                found = loader.FindLibjvmFile(home);
+                if (CExplain::On()) ExplainRuntimeSource("b (bundled runtime, jre)", home, found);
                 break;
             }
             case 's':
@@ -270,6 +303,7 @@ static MyCString SearchJvm(CSettingsLoader& loader) {
                 found = loader.FindJvmFromEnv();
                 break;
             default:  // "i" (nothing to search on this platform) and other characters
+                if (CExplain::On()) CExplain::Fact("runtime source %c: searches nothing here", order[i]);
                 break;
         }
         if (!found.IsEmpty()) return found;
@@ -283,5 +317,6 @@ MyCString CSettingsLoader::GetJvmPath() {
     if (*cache != kNoSearchYet) return *cache;
     cache->Empty();
     *cache = SearchJvm(*this);
+    if (CExplain::On() && cache->IsEmpty()) CExplain::Fact("runtime not found: every source refused");
     return *cache;
 }

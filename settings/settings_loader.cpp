@@ -83,8 +83,9 @@ void AppendWideAsUtf8(CStringBufT<char>& dst, const wchar_t* wide) {
 // first candidate that exists and can be read, in the order P.cfg,
 // P.config, then the same with P's extension replaced. A first candidate
 // that others could have written ends the search; `refusal` says why.
-void AppendExternalConfiguration(CStringBufT<char>& dst, const MyCString& exePath, MyCString& refusal) {
-    if (exePath.IsEmpty()) return;
+// Returns the path of the file read.
+MyCString AppendExternalConfiguration(CStringBufT<char>& dst, const MyCString& exePath, MyCString& refusal) {
+    if (exePath.IsEmpty()) return MyCString();
     MyCString stem(exePath.GetData(), ExtensionStart(exePath));
     const MyCString* bases[] = {&exePath, &stem};
     for (const MyCString* base : bases) {
@@ -94,17 +95,18 @@ void AppendExternalConfiguration(CStringBufT<char>& dst, const MyCString& exePat
             MyCString text;
             if (!CSettingsLoader::FileExists(candidate)) continue;
             refusal = ExternalFileDistrust(candidate, exePath);
-            if (!refusal.IsEmpty()) return;
+            if (!refusal.IsEmpty()) return MyCString();
             const char* unusable = nullptr;
             if (ReadWholeFile(candidate, kMaxSettingsText, text, &unusable)) {
                 NulsToLineEnds(text);
                 CSettingsLoader::AppendAsUtf8(dst, text);
-                return;
+                return candidate;
             }
             // Named, then passed over as if absent.
             if (unusable) fprintf(stderr, "%s: %s, ignored\n", candidate.c_str(), unusable);
         }
     }
+    return MyCString();
 }
 
 }  // namespace
@@ -132,7 +134,7 @@ void CSettingsLoader::Init() {
     m_appHome.Assign(m_exePath.GetData(), DirectoryLength(m_exePath));
 
     MyCString refusal;
-    AppendExternalConfiguration(*this, m_exePath, refusal);
+    m_externalFile = AppendExternalConfiguration(*this, m_exePath, refusal);
     if (GetLength() > 0) Append("\r\n", 2);
     m_externalLength = GetLength();
 

@@ -75,6 +75,9 @@ public:
     const MyCString& CurDir() const { return m_curDir; }
     int ExternalPrefixLength() const { return m_externalLength; }
     int RemarkEndOffset() const { return m_remarkEnd; }
+    // The external configuration file that was read ("" when none); its
+    // lines are gone again when "disableexternal" discarded it.
+    const MyCString& ExternalFile() const { return m_externalFile; }
 
 private:
     // The file the settings are read from.
@@ -88,7 +91,12 @@ private:
     int m_remarkEnd;
     MyCString m_sourcePath;  // file the settings are read from, unless m_readSelf
     bool m_readSelf;         // true: the running executable
+    MyCString m_externalFile;
 };
+
+// The value of a settings line that carries `key` (line syntax of the
+// settings block), or null when the line carries another key or none.
+const char* ValueOfSettingsLine(const char* line, const char* key);
 
 // The process's loader, set by main.
 extern CSettingsLoader* pldr;

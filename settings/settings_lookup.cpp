@@ -15,6 +15,15 @@ const char* SkipSpaces(const char* p) {
 }
 }  // namespace
 
+const char* ValueOfSettingsLine(const char* line, const char* key) {
+    const size_t keyLength = strlen(key);
+    const char* p = SkipSpaces(line);
+    if (keyLength == 0 || strncasecmp(p, key, keyLength) != 0 || IsKeyChar(p[keyLength])) return nullptr;
+    p = SkipSpaces(p + keyLength);
+    if (*p == '=') p = SkipSpaces(p + 1);
+    return p;
+}
+
 MyCString CSettingsLoader::EnumLines(const MyCString& key, EnumCallback callback, void* context,
                                      bool embeddedOnly, bool localeConversion, const MyCString& prefixFilter) {
     // Up to the key's first NUL, so that a match never runs past a line's end.
@@ -27,10 +36,8 @@ MyCString CSettingsLoader::EnumLines(const MyCString& key, EnumCallback callback
     CLineReader reader(GetData() + start);
     MyCString line;
     while (reader.GetLine(line)) {
-        const char* p = SkipSpaces(line);
-        if (strncasecmp(p, key, keyLength) != 0 || IsKeyChar(p[keyLength])) continue;
-        p = SkipSpaces(p + keyLength);
-        if (*p == '=') p = SkipSpaces(p + 1);
+        const char* p = ValueOfSettingsLine(line, key);
+        if (!p) continue;
         MyCString value(p, line.GetLength() - static_cast<int>(p - line.c_str()));
         if (localeConversion && HasHighBytes(value, value.GetLength()))
             value = Utf8ToLocale(value, value.GetLength());

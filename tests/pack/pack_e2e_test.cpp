@@ -323,6 +323,11 @@ TEST_F(PackTest, InspectShowsTheLayoutAndSettingsAndWritesNothing) {
         EXPECT_NE(r.out.find(expected), std::string::npos) << "missing: " << expected << "\n" << r.out;
     EXPECT_NE(r.out.find("(3 lines):\n  mainclass i.Main\n  option -Xmx32m\n  property k=v\n"), std::string::npos)
         << r.out;
+    // The settings view of explain mode, each line with its source.
+    for (const char* expected : {"\n  setting mainclass = i.Main (embedded block line 1)\n",
+                                 "\n  setting option = -Xmx32m (embedded block line 2)\n",
+                                 "\n  setting stderr: not set (the executable's path followed by .stderr.log)\n"})
+        EXPECT_NE(r.out.find(expected), std::string::npos) << "missing: " << expected << "\n" << r.out;
     EXPECT_EQ(r.out.find("warning"), std::string::npos) << r.out;
     EXPECT_TRUE(tvxtest::ReadFile(exe) == before) << "--inspect changed the file";
     EXPECT_EQ(ListDir(dir_.path()), listing);
