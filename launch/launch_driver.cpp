@@ -13,6 +13,7 @@
 #include "launch/explain_launch.h"
 #include "launch/jvm_launcher.h"
 #include "launch/messages.h"
+#include "launch/startup_cache.h"
 #include "settings/settings_loader.h"
 
 bool bStdredirSame = false;
@@ -143,6 +144,7 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
     if (jvmPath.IsEmpty()) {
         result = 1;
     } else {
+        PrepareStartupCache(*loader, *launcher, jvmPath);
         if (CExplain::On()) ExplainOptions(*launcher);
         result = launcher->LaunchJVM(jvmPath);
         if (CExplain::On()) CExplain::Fact("virtual machine %s (result %d)", result ? "not created" : "created", result);

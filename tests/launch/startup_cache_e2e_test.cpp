@@ -1,0 +1,293 @@
+// The startup cache end to end: packed executables with "startupcache" run
+// in private mount and IPC namespaces (a tmpfs over /tmp and /var/cache), with
+// XDG_CACHE_HOME and HOME pointing into the test's own directory. Whatever
+// happens to the cache, the application must start normally, print nothing
+// of the runtime's class-sharing messages, and log at most one line.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/instances/private_namespaces.h"
+#include "tests/launch/launch_test_util.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+[[maybe_unused]] const bool kIsolated = tvxtest::RegisterPrivateNamespaces({"/var/cache"});
+
+using launchtest::CountOf;
+using launchtest::PackedApp;
+using tvxtest::RunOptions;
+using tvxtest::RunResult;
+
+const char kProbe[] = "launchtest.Probe";
+const char kJdk17[] = "/usr/lib/jvm/java-17-openjdk-amd64";
+
+std::set<std::string> ListDir(const std::string& path) {
+    std::set<std::string> names;
+    if (DIR* d = opendir(path.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+void Sh(const std::string& command) {
+    RunResult r = tvxtest::Shell(command);
+    ASSERT_EQ(r.exitCode, 0) << command << "\n" << r.out << r.err;
+}
+
+class StartupCache : public ::testing::Test {
+protected:
+    StartupCache() : app({"startupcache true", "jre_order c", std::string("jvmdll ") + kJdk17 + "/lib/server/libjvm.so"}, kProbe) {}
+
+    RunOptions Options() const {
+        RunOptions options;
+        options.setEnv["XDG_CACHE_HOME"] = cacheHome.path();
+        options.setEnv["HOME"] = cacheHome.path();
+        options.setEnv["TVX_EXPLAIN"] = "1";
+        return options;
+    }
+    std::string Dir() const { return cacheHome.path() + "/tvx"; }
+    // The archives (*.jsa) in the cache directory.
+    std::vector<std::string> Archives() const {
+        std::vector<std::string> found;
+        for (const std::string& name : ListDir(Dir()))
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jsa") == 0) found.push_back(Dir() + "/" + name);
+        return found;
+    }
+
+    // One start that must behave exactly as without the cache; returns what
+    // explain mode said about the cache.
+    std::string StartNormally(RunOptions options, const std::string& expectLog = "") {
+        RunResult r = app.Run({}, options);
+        EXPECT_EQ(r.exitCode, 0) << r.err << app.ErrLog();
+        EXPECT_EQ(r.out, "argc=0\ncwd=" + app.dir.path() + "\nmain returned\n");
+        std::string log = app.ErrLog();
+        if (expectLog.empty()) {
+            EXPECT_EQ(log, "");
+        } else {
+            EXPECT_EQ(CountOf(log, "\n"), 1) << log;
+            EXPECT_NE(log.find(expectLog), std::string::npos) << log;
+        }
+        // Standard error carries only explanations.
+        std::string cache;
+        size_t at = 0;
+        while (at < r.err.size()) {
+            size_t end = r.err.find('\n', at);
+            std::string line = r.err.substr(at, end == std::string::npos ? std::string::npos : end - at);
+            EXPECT_EQ(line.rfind("tvx-explain: ", 0), 0u) << "stray output: " << line;
+            if (line.rfind("tvx-explain: startup cache: ", 0) == 0) cache += line.substr(13) + "\n";
+            at = end == std::string::npos ? r.err.size() : end + 1;
+        }
+        tvxtest::WriteFile(app.exe + ".stderr.log", "");
+        return cache;
+    }
+
+    tvxtest::TempDir cacheHome;
+    PackedApp app;
+};
+
+TEST_F(StartupCache, FirstRunCreatesLaterRunsUse) {
+    std::string said = StartNormally(Options());
+    EXPECT_NE(said.find("startup cache: creating " + Dir() + "/app-"), std::string::npos) << said;
+    ASSERT_EQ(Archives().size(), 1u) << tvxtest::Shell("ls -la " + Dir()).out;
+    const std::string archive = Archives()[0];
+    EXPECT_TRUE(tvxtest::FileExists(archive + ".ok"));
+    EXPECT_EQ(ListDir(Dir()).size(), 2u) << "no temporary file left";
+    struct stat st;
+    ASSERT_EQ(stat(Dir().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u) << "the cache directory is private";
+
+    said = StartNormally(Options());
+    EXPECT_EQ(said, "startup cache: using " + archive + " (runtime feature 17)\n");
+    // A System.exit ending still publishes the archive of a first run.
+    tvxtest::TempDir other;
+    RunOptions exiting = Options();
+    exiting.setEnv["XDG_CACHE_HOME"] = other.path();
+    exiting.setEnv["PROBE_EXIT"] = "0";
+    RunResult r = app.Run({}, exiting);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(ListDir(other.path() + "/tvx").size(), 2u) << tvxtest::Shell("ls -la " + other.path() + "/tvx").out;
+}
+
+TEST_F(StartupCache, OffAddsNothing) {
+    for (const char* setting : {"", "startupcache false", "startupcache FALSE"}) {
+        std::vector<std::string> lines = {"jre_order c", std::string("jvmdll ") + kJdk17 + "/lib/server/libjvm.so"};
+        if (*setting) lines.push_back(setting);
+        app.Repack(lines, kProbe);
+        RunResult r = app.Run({}, Options());
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.err.find("tvx-explain: startup cache: off\n"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("-Xshare"), std::string::npos) << r.err;
+        EXPECT_FALSE(tvxtest::FileExists(Dir())) << setting;
+    }
+}
+
+TEST_F(StartupCache, RootServiceDefaultIsVarCache) {
+    ASSERT_EQ(geteuid(), 0u) << "the tests run as root";
+    RunOptions options = Options();
+    options.setEnv.erase("XDG_CACHE_HOME");
+    options.unsetEnv = {"XDG_CACHE_HOME"};
+    std::string said = StartNormally(options);
+    EXPECT_NE(said.find("creating /var/cache/tvx/app-"), std::string::npos) << said;
+    EXPECT_EQ(ListDir("/var/cache/tvx").size(), 2u);
+    Sh("rm -rf /var/cache/tvx");
+}
+
+TEST_F(StartupCache, NamedDirectoryRelativeToTheExecutable) {
+    app.Repack({"startupcache cache", "jre_order c", std::string("jvmdll ") + kJdk17 + "/lib/server/libjvm.so"}, kProbe);
+    StartNormally(Options());
+    EXPECT_EQ(ListDir(app.dir / "cache").size(), 2u);
+    EXPECT_NE(StartNormally(Options()).find("using " + app.dir.path() + "/cache/app-"), std::string::npos);
+}
+
+TEST_F(StartupCache, ConcurrentFirstRuns) {
+    const int kRuns = 4;
+    std::string script;
+    for (int i = 0; i < kRuns; ++i)
+        script += "unshare --ipc '" + app.exe + "' -test >'" + app.dir.path() + "/out" + std::to_string(i) + "' 2>&1 &\n";
+    script += "wait\n";
+    RunOptions options = Options();
+    options.setEnv.erase("TVX_EXPLAIN");
+    RunResult r = tvxtest::Shell(script, options);
+    ASSERT_EQ(r.exitCode, 0);
+    for (int i = 0; i < kRuns; ++i)
+        EXPECT_EQ(tvxtest::ReadFile(app.dir / ("out" + std::to_string(i))),
+                  "argc=0\ncwd=" + app.dir.path() + "\nmain returned\n");
+    EXPECT_EQ(app.ErrLog(), "");
+    ASSERT_EQ(Archives().size(), 1u);
+    EXPECT_EQ(ListDir(Dir()).size(), 2u) << "no temporary file left";
+    EXPECT_NE(StartNormally(Options()).find("using "), std::string::npos);
+}
+
+TEST_F(StartupCache, ReadOnlyCacheDirectory) {
+    Sh("mkdir -p '" + Dir() + "' && chmod 700 '" + Dir() + "' && mount --bind '" + Dir() + "' '" + Dir() +
+       "' && mount -o remount,ro,bind '" + Dir() + "'");
+    std::string said = StartNormally(Options(), "tvx: startup cache not used: cannot write in " + Dir());
+    EXPECT_NE(said.find("Read-only file system"), std::string::npos) << said;
+    Sh("umount '" + Dir() + "'");
+}
+
+TEST_F(StartupCache, FullDisk) {
+    Sh("mkdir -p '" + Dir() + "' && mount -t tmpfs -o size=1m,mode=700 tmpfs '" + Dir() + "'");
+    StartNormally(Options(), "tvx: startup cache not used: too little free space in " + Dir());
+    EXPECT_TRUE(ListDir(Dir()).empty());
+    Sh("umount '" + Dir() + "'");
+}
+
+TEST_F(StartupCache, ForeignCacheDirectoryIsNotTrusted) {
+    Sh("mkdir -p '" + Dir() + "' && chmod 777 '" + Dir() + "'");
+    StartNormally(Options(), "is not this user's alone");
+    EXPECT_TRUE(ListDir(Dir()).empty());
+}
+
+// A damaged archive is never handed to the runtime (a truncated one would
+// crash it); it is made again.
+TEST_F(StartupCache, DamagedArchiveIsMadeAgain) {
+    struct Row {
+        const char* name;
+        const char* damage;  // shell command on $A, the archive
+    } rows[] = {
+        {"truncated", "chmod u+w \"$A\" && truncate -s 100000 \"$A\""},
+        {"overwritten", "chmod u+w \"$A\" && dd if=/dev/urandom of=\"$A\" bs=4096 count=4 conv=notrunc 2>/dev/null"},
+        {"replaced", "rm -f \"$A\" && head -c 50000 /dev/urandom >\"$A\""},
+        {"stamp lost", "rm -f \"$A.ok\""},
+    };
+    StartNormally(Options());
+    ASSERT_EQ(Archives().size(), 1u);
+    const std::string archive = Archives()[0];
+    const std::string good = tvxtest::ReadFile(archive);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Sh(std::string("A='") + archive + "'; " + row.damage);
+        std::string said = StartNormally(Options());
+        EXPECT_NE(said.find("creating " + archive), std::string::npos) << said;
+        EXPECT_EQ(tvxtest::ReadFile(archive).size(), good.size());
+        EXPECT_NE(StartNormally(Options()).find("using " + archive), std::string::npos);
+    }
+}
+
+// An archive whose damage the stamp cannot see (the stamp rewritten to match)
+// is left to the runtime, which must refuse it without a word.
+TEST_F(StartupCache, DamageBehindAMatchingStampIsRefusedQuietly) {
+    StartNormally(Options());
+    ASSERT_EQ(Archives().size(), 1u);
+    const std::string a = Archives()[0];
+    Sh("A='" + a + "'; chmod u+w \"$A\" && dd if=/dev/urandom of=\"$A\" bs=512 count=1 conv=notrunc 2>/dev/null");
+    // Rewrite the stamp the way the launcher writes it.
+    struct stat st;
+    ASSERT_EQ(stat(a.c_str(), &st), 0);
+    tvxtest::WriteFile(a + ".ok", std::to_string(st.st_size) + " " + std::to_string(st.st_ino) + " " +
+                                      std::to_string(st.st_mtim.tv_sec) + " " + std::to_string(st.st_mtim.tv_nsec) + "\n");
+    EXPECT_NE(StartNormally(Options()).find("using " + a), std::string::npos);
+}
+
+// Another runtime, or the same one upgraded in place, keys another archive;
+// the archive of the replaced build goes.
+TEST_F(StartupCache, RuntimeChanged) {
+    // A runtime home of links to the JDK, with a library file of its own.
+    tvxtest::TempDir jdk;
+    Sh("J='" + jdk.path() + "'; for f in " + kJdk17 + "/*; do ln -s \"$f\" \"$J/\"; done; rm \"$J/lib\"; mkdir -p \"$J/lib/server\"; "
+       "for f in " + kJdk17 + "/lib/*; do ln -s \"$f\" \"$J/lib/\"; done; rm \"$J/lib/server\"; mkdir \"$J/lib/server\"; "
+       "for f in " + kJdk17 + "/lib/server/*; do ln -s \"$f\" \"$J/lib/server/\"; done; rm \"$J/lib/server/libjvm.so\"; "
+       "cp " + kJdk17 + "/lib/server/libjvm.so \"$J/lib/server/\"");
+    StartNormally(Options());
+    ASSERT_EQ(Archives().size(), 1u);
+    const std::string first = Archives()[0];
+
+    app.Repack({"startupcache true", "jre_order c", "jvmdll " + jdk.path() + "/lib/server/libjvm.so"}, kProbe);
+    StartNormally(Options());  // the executable changed too: a new archive
+    ASSERT_EQ(Archives().size(), 2u);
+    std::string copied;
+    for (const std::string& a : Archives())
+        if (a != first) copied = a;
+    EXPECT_NE(StartNormally(Options()).find("using " + copied), std::string::npos);
+
+    Sh("touch -d '2001-01-01' '" + jdk.path() + "/lib/server/libjvm.so'");  // upgraded in place
+    std::string said = StartNormally(Options());
+    EXPECT_NE(said.find("creating "), std::string::npos) << said;
+    EXPECT_EQ(Archives().size(), 2u) << "the archive of the replaced library is removed";
+    EXPECT_FALSE(tvxtest::FileExists(copied));
+    EXPECT_NE(StartNormally(Options()).find("using "), std::string::npos);
+}
+
+TEST_F(StartupCache, KilledFirstRun) {
+    RunOptions holding = Options();
+    holding.setEnv["PROBE_HOLD"] = app.dir / "release";
+    holding.timeoutSeconds = 2;  // killed while it waits
+    RunResult killed = app.Run({}, holding);
+    EXPECT_TRUE(killed.timedOut || killed.signal != 0) << killed.exitCode;
+    EXPECT_TRUE(Archives().empty());
+    std::string said = StartNormally(Options());
+    EXPECT_NE(said.find("creating "), std::string::npos) << said;
+    EXPECT_EQ(Archives().size(), 1u);
+    EXPECT_NE(StartNormally(Options()).find("using "), std::string::npos);
+}
+
+TEST_F(StartupCache, OldRuntimesAndOwnSharingOptionsGetNothing) {
+    app.Repack({"startupcache true", "option -Xshare:off", "jre_order c", std::string("jvmdll ") + kJdk17 + "/lib/server/libjvm.so"},
+               kProbe);
+    std::string said = StartNormally(Options());
+    EXPECT_EQ(said, "startup cache: not used, the options already decide about class sharing\n");
+    EXPECT_FALSE(tvxtest::FileExists(Dir()));
+}
+
+TEST_F(StartupCache, Jdk25WhereInstalled) {
+    const std::string jdk25 = tvxtest::Shell("ls -d /usr/lib/jvm/*25* 2>/dev/null | head -1").out;
+    if (jdk25.empty()) GTEST_SKIP() << "no JDK 25 on this machine";
+    const std::string home = jdk25.substr(0, jdk25.size() - 1);
+    app.Repack({"startupcache true", "jre_order c", "jvmdll " + home + "/lib/server/libjvm.so"}, kProbe);
+    EXPECT_NE(StartNormally(Options()).find("creating "), std::string::npos);
+    EXPECT_NE(StartNormally(Options()).find("(runtime feature 25)"), std::string::npos);
+}
+
+}  // namespace
