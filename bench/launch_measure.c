@@ -7,6 +7,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "spawn_quiet.h"
+
 int main(int argc, char** argv) {
     if (argc < 2) {
         fprintf(stderr, "usage: %s COMMAND [ARG]...\n", argv[0]);
@@ -14,17 +16,8 @@ int main(int argc, char** argv) {
     }
     struct timespec start, end;
     clock_gettime(CLOCK_MONOTONIC, &start);
-    pid_t pid = fork();
+    pid_t pid = SpawnQuiet(argv + 1);
     if (pid < 0) return 2;
-    if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            dup2(null, 2);
-        }
-        execvp(argv[1], argv + 1);
-        _exit(127);
-    }
     int status = 0;
     struct rusage usage;
     if (wait4(pid, &status, 0, &usage) < 0) return 2;

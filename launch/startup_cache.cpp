@@ -239,18 +239,20 @@ int RuntimeFeature(const char* jvmPath) {
 
 MyCString CacheDirectory(const char* value) {
     MyCString dir;
+    const char* below = "";
     if (strcasecmp(value, "true") != 0) {
         dir = value;
     } else if (const char* xdg = getenv("XDG_CACHE_HOME"); xdg && xdg[0] == '/') {
         dir = xdg;
-        dir += "/tvx";
+        below = "/tvx";
     } else if (geteuid() == 0) {
         dir = "/var/cache/tvx";
     } else if (const char* home = getenv("HOME"); home && home[0] == '/') {
         dir = home;
-        dir += "/.cache/tvx";
+        below = "/.cache/tvx";
     }
     while (dir.GetLength() > 1 && dir[dir.GetLength() - 1] == '/') dir.SetSize(dir.GetLength() - 1);
+    if (!dir.IsEmpty()) dir += below;
     return dir;
 }
 

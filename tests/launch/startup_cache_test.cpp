@@ -1,0 +1,77 @@
+// The startup cache's pure parts: the runtime's feature number from its
+// release file, the cache directory, and the archive name's key.
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "launch/startup_cache.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using namespace startup_cache;
+
+TEST(StartupCacheFeature, FromTheReleaseFileAboveTheLibrary) {
+    struct Row {
+        const char* release;  // nullptr: no release file
+        const char* libraryDir;
+        int feature;
+    } rows[] = {
+        {"IMPLEMENTOR=\"x\"\nJAVA_VERSION=\"17.0.15\"\n", "lib/server", 17},
+        {"JAVA_VERSION=\"25\"\n", "lib/server", 25},
+        {"JAVA_VERSION=\"1.8.0_292\"\n", "jre/lib/amd64/server", 8},
+        {"JAVA_VERSION=\"12.0.2\"\n", "lib/server", 12},
+        {"OTHER=\"1\"\n", "lib/server", 0},
+        {nullptr, "lib/server", 0},
+    };
+    for (const Row& row : rows) {
+        tvxtest::TempDir home;
+        if (row.release) tvxtest::WriteFile(home / "release", row.release);
+        ASSERT_EQ(system(("mkdir -p '" + home.path() + "/" + row.libraryDir + "'").c_str()), 0);
+        const std::string library = home.path() + "/" + row.libraryDir + "/libjvm.so";
+        tvxtest::WriteFile(library, "");
+        EXPECT_EQ(RuntimeFeature(library.c_str()), row.feature) << (row.release ? row.release : "(none)");
+    }
+}
+
+TEST(StartupCacheDirectory, NamedOrDefaultForTheUser) {
+    const char* xdg = getenv("XDG_CACHE_HOME");
+    const std::string savedXdg = xdg ? xdg : "";
+    setenv("XDG_CACHE_HOME", "/x/cache/", 1);
+    EXPECT_EQ(std::string(CacheDirectory("true")), "/x/cache/tvx");
+    EXPECT_EQ(std::string(CacheDirectory("TRUE")), "/x/cache/tvx");
+    EXPECT_EQ(std::string(CacheDirectory("/srv/app/cache/")), "/srv/app/cache");
+    setenv("XDG_CACHE_HOME", "relative", 1);  // not absolute: ignored
+    EXPECT_EQ(std::string(CacheDirectory("true")), geteuid() == 0 ? "/var/cache/tvx" : std::string(getenv("HOME")) + "/.cache/tvx");
+    if (xdg)
+        setenv("XDG_CACHE_HOME", savedXdg.c_str(), 1);
+    else
+        unsetenv("XDG_CACHE_HOME");
+}
+
+TEST(StartupCacheName, ChangesWithEitherFile) {
+    tvxtest::TempDir dir;
+    const std::string exe = dir / "my app", jvm = dir / "libjvm.so";
+    tvxtest::WriteFile(exe, "exe");
+    tvxtest::WriteFile(jvm, "jvm");
+    const std::string first = ArchiveName(exe.c_str(), jvm.c_str()).c_str();
+    EXPECT_EQ(first.rfind("my_app-", 0), 0u) << first;
+    EXPECT_EQ(first.size(), std::string("my_app-").size() + 8 + 1 + 8 + 1 + 16 + 4) << first;
+    EXPECT_EQ(std::string(ArchiveName(exe.c_str(), jvm.c_str())), first) << "stable";
+
+    struct timeval past[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimes(jvm.c_str(), past), 0);
+    const std::string touched = ArchiveName(exe.c_str(), jvm.c_str()).c_str();
+    EXPECT_NE(touched, first);
+    EXPECT_EQ(touched.substr(0, touched.size() - 20), first.substr(0, first.size() - 20))
+        << "same paths, same prefix: the old archive can be found and removed";
+    tvxtest::WriteFile(exe, "rebuilt");
+    EXPECT_NE(std::string(ArchiveName(exe.c_str(), jvm.c_str())), touched);
+    EXPECT_EQ(std::string(ArchiveName((dir / "missing").c_str(), jvm.c_str())), "");
+}
+
+}  // namespace
