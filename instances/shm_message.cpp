@@ -125,13 +125,37 @@ bool CShmMessage::Stop(int timeoutMs) {
     return true;
 }
 
+void CShmMessage::Withdraw() {
+    Stop();
+    RemoveFromTable(m_pid);
+}
+
+void CShmMessage::RemoveFromTable(int pid) {
+    if (!m_block) return;
+    bool locked = Lock();
+    int count = Get(m_block->instanceCount);
+    if (count < 0) count = 0;
+    if (count > kChannelTableSize) count = kChannelTableSize;
+    int kept = 0;
+    for (int i = 0; i < count; ++i) {
+        int listed = Get(m_block->instances[i]);
+        if (listed != pid) Put(m_block->instances[kept++], listed);
+    }
+    Put(m_block->instanceCount, kept);
+    if (locked) Unlock();
+}
+
 void CShmMessage::AfterFork() {
-    int previous = m_pid;
+    const int parent = m_pid;
+    int previous = parent;
     m_pid = getpid();
     // The parent's threads are gone; a lock one of them held stays held.
     pthread_spin_init(&m_queueLock, PTHREAD_PROCESS_PRIVATE);
     if (!m_block) return;
     __atomic_compare_exchange_n(&m_block->owner, &previous, m_pid, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+    // The parent's entry is this process's now: it must not stay listed
+    // while the parent lives on (a daemon's starter waiting for the start).
+    RemoveFromTable(parent);
     Register();
     if (m_threadStarted) {
         m_threadStarted = false;

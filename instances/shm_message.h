@@ -50,6 +50,10 @@ public:
     // not leave within `timeoutMs` (it is stuck in a delivery; the object
     // must then not be freed).
     bool Stop(int timeoutMs = 2000);
+    // Leaves the channel for good: stops the receive thread and removes this
+    // process from the instance table (a daemon's starter, whose place the
+    // detached child has taken, while it waits for the start to finish).
+    void Withdraw();
     // In a child made by fork: takes this process's pid, registers it where
     // the parent was (owner included) and starts a receive thread again when
     // the parent had one.
@@ -113,6 +117,7 @@ private:
     void PostChunk(SendItem* item);
     void PurgeDeadSenders();
     void Register();
+    void RemoveFromTable(int pid);
     bool Lock();
     void Unlock();
     void InitMutex();

@@ -128,9 +128,10 @@ void DetachWithStartStatus() {
         return;
     }
     close(fds[1]);
-    // The child takes this process's place in the instance channel; the
-    // receive thread fork left here must not take it back while we wait.
-    if (pshmmsg) pshmmsg->Stop();
+    // The child takes this process's place in the instance channel; this
+    // process leaves it, so that neither its receive thread nor its table
+    // entry makes it look like a running instance while it waits.
+    if (pshmmsg) pshmmsg->Withdraw();
     int status = WaitForStart(fds[0], child);
     fflush(stdout);
     if (status == 0) {

@@ -460,6 +460,21 @@ TEST(ShmMessage, ForkedChildTakesItsParentsPlace) {
     close(fds[1]);
     EXPECT_EQ(report[0], child) << "the owner's place passes to the child";
     EXPECT_EQ(report[1], child);
+    EXPECT_EQ(report[2], 1) << "the parent, still alive, is no longer listed";
+}
+
+// A daemon's starter leaves the channel to its detached child while it is
+// still alive: it must not stay listed as an instance.
+TEST(ShmMessage, WithdrawnInstanceIsNoLongerListedWhileItLives) {
+    Block block;
+    Instance a(block.get(), getpid());
+    Instance b(block.get(), getppid());
+    int pids[8];
+    ASSERT_EQ(a.channel.ListInstances(pids, 8), 2);
+    b.channel.Withdraw();
+    ASSERT_EQ(a.channel.ListInstances(pids, 8), 1);
+    EXPECT_EQ(pids[0], getpid());
+    EXPECT_EQ(block->owner, getpid());
 }
 
 // The receive thread and Java-side senders on other threads: runs under
