@@ -130,12 +130,18 @@ void CShmMessage::Withdraw() {
     RemoveFromTable(m_pid);
 }
 
+// The table's entry count, cut to the table: another process may have
+// written anything there.
+int CShmMessage::TableCount() const {
+    int count = Get(m_block->instanceCount);
+    if (count < 0) return 0;
+    return count > kChannelTableSize ? kChannelTableSize : count;
+}
+
 void CShmMessage::RemoveFromTable(int pid) {
     if (!m_block) return;
     bool locked = Lock();
-    int count = Get(m_block->instanceCount);
-    if (count < 0) count = 0;
-    if (count > kChannelTableSize) count = kChannelTableSize;
+    int count = TableCount();
     int kept = 0;
     for (int i = 0; i < count; ++i) {
         int listed = Get(m_block->instances[i]);
@@ -213,9 +219,7 @@ void CShmMessage::CheckPidsValid() {
     if (!m_block) return;
     bool locked = Lock();
     int owner = Get(m_block->owner);
-    int count = Get(m_block->instanceCount);
-    if (count < 0) count = 0;
-    if (count > kChannelTableSize) count = kChannelTableSize;
+    int count = TableCount();
     int kept = 0;
     for (int i = 0; i < count; ++i) {
         int pid = Get(m_block->instances[i]);

@@ -118,6 +118,7 @@ private:
     void PurgeDeadSenders();
     void Register();
     void RemoveFromTable(int pid);
+    int TableCount() const;
     bool Lock();
     void Unlock();
     void InitMutex();

@@ -10,6 +10,7 @@
 #include "pack/layout_writer.h"
 #include "settings/settings_loader.h"
 #include "tests/fuzz/support/fuzz_support.h"
+#include "tests/settings/settings_values.h"
 
 namespace {
 
@@ -31,15 +32,8 @@ const std::string& Executable() {
     return path;
 }
 
-std::vector<std::string> All(CSettingsLoader& loader, const char* key, bool utf8) {
-    MyCStringArray values;
-    loader.GetAll(key, values, utf8);
-    std::vector<std::string> out;
-    for (int i = 0; i < values.GetCount(); ++i) out.push_back(values[i]);
-    return out;
-}
-
-void Collect(void* context, const char* value) { static_cast<std::vector<std::string>*>(context)->push_back(value); }
+using settingstest::All;
+using settingstest::Collect;
 
 }  // namespace
 

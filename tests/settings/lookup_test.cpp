@@ -8,6 +8,7 @@
 
 #include "settings/settings_loader.h"
 #include "tests/settings/settings_fixture.h"
+#include "tests/settings/settings_values.h"
 
 namespace {
 
@@ -17,15 +18,8 @@ using settingstest::ScopedLocale;
 
 std::string Str(const MyCString& s) { return std::string(s.GetData(), s.GetLength()); }
 
-std::vector<std::string> All(CSettingsLoader& loader, const char* key, bool utf8 = false) {
-    MyCStringArray values;
-    loader.GetAll(key, values, utf8);
-    std::vector<std::string> out;
-    for (int i = 0; i < values.GetCount(); ++i) out.push_back(values[i]);
-    return out;
-}
-
-void Collect(void* context, const char* value) { static_cast<std::vector<std::string>*>(context)->push_back(value); }
+using settingstest::All;
+using settingstest::Collect;
 
 class SettingsLookup : public testing::Test {
 protected:
