@@ -59,29 +59,22 @@ bool HashIdentity(const char* path, unsigned long long* hash) {
     return true;
 }
 
-// The stamp of a published archive: what stat says about it.
-MyCString StampOf(const struct stat& st) {
-    MyCString stamp;
-    stamp.Format("%lld %llu %lld %ld\n", static_cast<long long>(st.st_size), static_cast<unsigned long long>(st.st_ino),
-                 static_cast<long long>(st.st_mtim.tv_sec), static_cast<long>(st.st_mtim.tv_nsec));
-    return stamp;
-}
-
 MyCString StampPath(const char* archive) {
     MyCString path(archive);
     path += ".ok";
     return path;
 }
 
-// Reads up to `size` - 1 bytes of a small file; false when it cannot be read.
-bool ReadSmallFile(const char* path, char* buffer, size_t size) {
+// Reads up to `size` - 1 bytes of a small file and ends them with a NUL;
+// the number read, or -1 when the file cannot be read.
+ssize_t ReadSmallFile(const char* path, char* buffer, size_t size) {
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
+    if (fd < 0) return -1;
     ssize_t n = read(fd, buffer, size - 1);
     close(fd);
-    if (n < 0) return false;
+    if (n < 0) return -1;
     buffer[n] = '\0';
-    return true;
+    return n;
 }
 
 bool WriteWholeFile(const char* path, const char* text, size_t length) {
@@ -91,34 +84,15 @@ bool WriteWholeFile(const char* path, const char* text, size_t length) {
     return close(fd) == 0 && ok;
 }
 
-// A published archive this user may trust: a regular file of ours whose
-// stamp still describes it.
-bool ArchiveIsIntact(const char* archive) {
-    struct stat st;
-    if (stat(archive, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_size <= 0) return false;
-    char stamp[128];
-    if (!ReadSmallFile(StampPath(archive), stamp, sizeof stamp)) return false;
-    return StampOf(st) == stamp;
-}
-
 // At exit: the archive the runtime wrote goes into place, then its stamp;
 // an empty or missing one (the runtime wrote nothing) is removed.
 void PublishArchive() {
     if (!g_temporary[0]) return;
     struct stat st;
-    if (stat(g_temporary, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && rename(g_temporary, g_archive) == 0 &&
-        stat(g_archive, &st) == 0) {
-        MyCString stamp = StampOf(st);
-        MyCString stampPath = StampPath(g_archive);
-        MyCString temporary;
-        temporary.Format("%s.%ld.tmp", stampPath.c_str(), static_cast<long>(getpid()));
-        if (WriteWholeFile(temporary, stamp, static_cast<size_t>(stamp.GetLength())))
-            rename(temporary, stampPath);
-        else
-            unlink(temporary);
-    } else {
+    if (stat(g_temporary, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && rename(g_temporary, g_archive) == 0)
+        startup_cache::WriteStamp(g_archive);
+    else
         unlink(g_temporary);
-    }
     g_temporary[0] = '\0';
 }
 
@@ -212,6 +186,21 @@ void Refuse(const char* why, bool logIt) {
 
 namespace startup_cache {
 
+int ReleaseFeature(const char* bytes, size_t size) {
+    const MyCString text(bytes, static_cast<int>(strnlen(bytes, size)));
+    static const char kKey[] = "JAVA_VERSION=\"";
+    const char* number = nullptr;
+    if (strncmp(text, kKey, sizeof kKey - 1) == 0) {
+        number = text.c_str() + sizeof kKey - 1;
+    } else if (const char* at = strstr(text, "\nJAVA_VERSION=\"")) {
+        number = at + sizeof kKey;
+    }
+    if (!number) return 0;
+    int feature = atoi(number);
+    if (feature == 1 && number[1] == '.') feature = atoi(number + 2);
+    return feature;
+}
+
 int RuntimeFeature(const char* jvmPath) {
     MyCString dir(jvmPath);
     for (int up = 0; up < 5; ++up) {
@@ -221,20 +210,42 @@ int RuntimeFeature(const char* jvmPath) {
         MyCString release(dir);
         release += "/release";
         char text[8192];
-        if (!ReadSmallFile(release, text, sizeof text)) continue;
-        static const char kKey[] = "JAVA_VERSION=\"";
-        const char* number = nullptr;
-        if (strncmp(text, kKey, sizeof kKey - 1) == 0) {
-            number = text + sizeof kKey - 1;
-        } else if (const char* at = strstr(text, "\nJAVA_VERSION=\"")) {
-            number = at + sizeof kKey;
-        }
-        if (!number) return 0;
-        int feature = atoi(number);
-        if (feature == 1 && number[1] == '.') feature = atoi(number + 2);
-        return feature;
+        const ssize_t length = ReadSmallFile(release, text, sizeof text);
+        if (length >= 0) return ReleaseFeature(text, static_cast<size_t>(length));
     }
     return 0;
+}
+
+MyCString StampOf(const struct stat& st) {
+    MyCString stamp;
+    stamp.Format("%lld %llu %lld %ld\n", static_cast<long long>(st.st_size), static_cast<unsigned long long>(st.st_ino),
+                 static_cast<long long>(st.st_mtim.tv_sec), static_cast<long>(st.st_mtim.tv_nsec));
+    return stamp;
+}
+
+bool StampMatches(const struct stat& st, const char* bytes, size_t size) {
+    return StampOf(st) == MyCString(bytes, static_cast<int>(strnlen(bytes, size)));
+}
+
+bool ArchiveIsIntact(const char* archive) {
+    struct stat st;
+    if (stat(archive, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_size <= 0) return false;
+    char stamp[128];
+    const ssize_t length = ReadSmallFile(StampPath(archive), stamp, sizeof stamp);
+    return length >= 0 && StampMatches(st, stamp, static_cast<size_t>(length));
+}
+
+bool WriteStamp(const char* archive) {
+    struct stat st;
+    if (stat(archive, &st) != 0) return false;
+    MyCString stamp = StampOf(st);
+    MyCString stampPath = StampPath(archive);
+    MyCString temporary;
+    temporary.Format("%s.%ld.tmp", stampPath.c_str(), static_cast<long>(getpid()));
+    if (WriteWholeFile(temporary, stamp, static_cast<size_t>(stamp.GetLength())) && rename(temporary, stampPath) == 0)
+        return true;
+    unlink(temporary);
+    return false;
 }
 
 MyCString CacheDirectory(const char* value) {

@@ -3,6 +3,9 @@
 #ifndef TVX_LAUNCH_STARTUP_CACHE_H
 #define TVX_LAUNCH_STARTUP_CACHE_H
 
+#include <stddef.h>
+#include <sys/stat.h>
+
 #include "base/my_string.h"
 
 class CJvmLauncher;
@@ -21,6 +24,25 @@ namespace startup_cache {
 // Feature number of the runtime whose library is `jvmPath`, from the
 // "release" file of its home; 0 when unknown.
 int RuntimeFeature(const char* jvmPath);
+
+// Feature number a release file's `size` bytes name in their JAVA_VERSION
+// line ("17.0.2": 17, "1.8.0_292": 8); 0 when they name none.
+int ReleaseFeature(const char* bytes, size_t size);
+
+// The stamp of a published archive: what stat says about it (size, inode,
+// modification time), as one line.
+MyCString StampOf(const struct stat& st);
+
+// True when the `size` bytes of a stamp file are the stamp of `st`.
+bool StampMatches(const struct stat& st, const char* bytes, size_t size);
+
+// A published archive this user may trust: a regular file of ours whose
+// stamp file still describes it.
+bool ArchiveIsIntact(const char* archive);
+
+// Writes the stamp file of the archive at `archive` (through a temporary
+// file, renamed into place); false when it cannot.
+bool WriteStamp(const char* archive);
 
 // The directory the "startupcache" value `value` names ("true": the default
 // for this user), or "" for none.
