@@ -28,6 +28,7 @@
 namespace {
 
 const int kFirstDynamicArchiveFeature = 13;
+const int kHighestFeature = 999;
 // Free space a first run needs beyond twice the executable's size: a runtime
 // that runs out of room while it writes the archive ends the process with an
 // error, so a nearly full disk gets no archive at all.
@@ -177,6 +178,17 @@ bool ManagedByOptions(const CJvmLauncher& launcher, bool* ownLogging) {
     return false;
 }
 
+// The decimal number at `p` (up to `end`); 0 when there is none or it is
+// larger than any runtime's feature number.
+int FeatureNumber(const char* p, const char* end) {
+    int value = 0;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > kHighestFeature) return 0;
+    }
+    return value;
+}
+
 void Refuse(const char* why, bool logIt) {
     if (CExplain::On()) CExplain::Fact("startup cache: not used, %s", why);
     if (logIt) fprintf(stderr, "tvx: startup cache not used: %s\n", why);
@@ -187,18 +199,22 @@ void Refuse(const char* why, bool logIt) {
 namespace startup_cache {
 
 int ReleaseFeature(const char* bytes, size_t size) {
-    const MyCString text(bytes, static_cast<int>(strnlen(bytes, size)));
+    const char* const end = bytes + strnlen(bytes, size);  // a NUL ends the text
     static const char kKey[] = "JAVA_VERSION=\"";
-    const char* number = nullptr;
-    if (strncmp(text, kKey, sizeof kKey - 1) == 0) {
-        number = text.c_str() + sizeof kKey - 1;
-    } else if (const char* at = strstr(text, "\nJAVA_VERSION=\"")) {
-        number = at + sizeof kKey;
+    const size_t keyLength = sizeof kKey - 1;
+    for (const char* line = bytes; line < end;) {
+        if (static_cast<size_t>(end - line) >= keyLength && memcmp(line, kKey, keyLength) == 0) {
+            const char* number = line + keyLength;
+            const int feature = FeatureNumber(number, end);
+            // The older form "1.8.0_292" names feature 8.
+            if (feature == 1 && end - number > 1 && number[1] == '.') return FeatureNumber(number + 2, end);
+            return feature;
+        }
+        const void* newline = memchr(line, '\n', static_cast<size_t>(end - line));
+        if (!newline) break;
+        line = static_cast<const char*>(newline) + 1;
     }
-    if (!number) return 0;
-    int feature = atoi(number);
-    if (feature == 1 && number[1] == '.') feature = atoi(number + 2);
-    return feature;
+    return 0;
 }
 
 int RuntimeFeature(const char* jvmPath) {
@@ -224,7 +240,8 @@ MyCString StampOf(const struct stat& st) {
 }
 
 bool StampMatches(const struct stat& st, const char* bytes, size_t size) {
-    return StampOf(st) == MyCString(bytes, static_cast<int>(strnlen(bytes, size)));
+    const MyCString stamp = StampOf(st);
+    return size == static_cast<size_t>(stamp.GetLength()) && memcmp(bytes, stamp.GetData(), size) == 0;
 }
 
 bool ArchiveIsIntact(const char* archive) {

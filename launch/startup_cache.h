@@ -26,14 +26,14 @@ namespace startup_cache {
 int RuntimeFeature(const char* jvmPath);
 
 // Feature number a release file's `size` bytes name in their JAVA_VERSION
-// line ("17.0.2": 17, "1.8.0_292": 8); 0 when they name none.
+// line ("17.0.2": 17, "1.8.0_292": 8); 0 when they name none from 1 to 999.
 int ReleaseFeature(const char* bytes, size_t size);
 
 // The stamp of a published archive: what stat says about it (size, inode,
 // modification time), as one line.
 MyCString StampOf(const struct stat& st);
 
-// True when the `size` bytes of a stamp file are the stamp of `st`.
+// True when the `size` bytes of a stamp file are exactly the stamp of `st`.
 bool StampMatches(const struct stat& st, const char* bytes, size_t size);
 
 // A published archive this user may trust: a regular file of ours whose

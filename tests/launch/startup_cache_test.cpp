@@ -38,6 +38,60 @@ TEST(StartupCacheFeature, FromTheReleaseFileAboveTheLibrary) {
     }
 }
 
+TEST(StartupCacheFeature, OnlyANumberARuntimeCanHave) {
+    struct Row {
+        std::string release;
+        int feature;
+    } rows[] = {
+        {"JAVA_VERSION=\"21.0.1\"", 21},
+        {"A=1\r\nJAVA_VERSION=\"11\"\r\n", 11},
+        {"JAVA_VERSION=\"1.7.0_80\"", 7},
+        {"JAVA_VERSION=\"999\"", 999},
+        // Beyond any runtime, or wrapping round an int: unknown.
+        {"JAVA_VERSION=\"1000\"", 0},
+        {"JAVA_VERSION=\"4294967313\"", 0},
+        {"JAVA_VERSION=\"1.8292\"", 0},
+        {"JAVA_VERSION=\"-17\"", 0},
+        {"JAVA_VERSION=\"\"", 0},
+        // A NUL ends the text; the line must start a line.
+        {std::string("A=1\0\nJAVA_VERSION=\"17\"", 22), 0},
+        {"XJAVA_VERSION=\"17\"", 0},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(ReleaseFeature(row.release.data(), row.release.size()), row.feature) << row.release;
+    // Bytes after the given size are not read.
+    const std::string cut = "JAVA_VERSION=\"17\"";
+    EXPECT_EQ(ReleaseFeature(cut.data(), 15), 1);
+    EXPECT_EQ(ReleaseFeature(cut.data(), 10), 0);
+}
+
+TEST(StartupCacheStamp, OnlyTheWrittenBytesAreAccepted) {
+    struct stat st {};
+    st.st_size = 1234;
+    st.st_ino = 56;
+    st.st_mtim.tv_sec = 1765350000;
+    st.st_mtim.tv_nsec = 7;
+    const std::string stamp = StampOf(st).c_str();
+    EXPECT_EQ(stamp, "1234 56 1765350000 7\n");
+    const std::string refused[] = {"", "1234 56 1765350000 7", "1234 56 1765350000 7\n\n", "1234 57 1765350000 7\n",
+                                   stamp + std::string("\0junk", 5)};
+    EXPECT_TRUE(StampMatches(st, stamp.data(), stamp.size()));
+    for (const std::string& bytes : refused) EXPECT_FALSE(StampMatches(st, bytes.data(), bytes.size())) << bytes;
+
+    tvxtest::TempDir dir;
+    const std::string archive = dir / "app.jsa";
+    tvxtest::WriteFile(archive, "archive", 0600);
+    EXPECT_FALSE(ArchiveIsIntact(archive.c_str())) << "no stamp";
+    ASSERT_TRUE(WriteStamp(archive.c_str()));
+    EXPECT_TRUE(ArchiveIsIntact(archive.c_str()));
+    const std::string written = tvxtest::ReadFile(archive + ".ok");
+    tvxtest::WriteFile(archive + ".ok", written + std::string("\0", 1) + "x");
+    EXPECT_FALSE(ArchiveIsIntact(archive.c_str())) << "stamp with bytes after a NUL";
+    tvxtest::WriteFile(archive + ".ok", written);
+    tvxtest::WriteFile(archive, "rewritten archive", 0600);
+    EXPECT_FALSE(ArchiveIsIntact(archive.c_str())) << "archive changed after its stamp";
+}
+
 TEST(StartupCacheDirectory, NamedOrDefaultForTheUser) {
     const char* xdg = getenv("XDG_CACHE_HOME");
     const std::string savedXdg = xdg ? xdg : "";
