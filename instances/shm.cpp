@@ -28,10 +28,15 @@ key_t ExecutableKey() {
     return path.IsEmpty() ? -1 : ftok(path, kProjectId);
 }
 
-// Start time of this process in clock ticks since boot (field 22 of
-// /proc/self/stat); 0 when it cannot be read.
+// Start time of this process in clock ticks since boot (field 22 of its
+// main thread's stat file); 0 when it cannot be read. The main thread's task
+// entry gives the same answer on every thread, where qemu-user answers
+// /proc/self/stat with the start time of the thread that asks.
 unsigned long long ProcessStartTime() {
-    int fd = open("/proc/self/stat", O_RDONLY | O_CLOEXEC);
+    char path[64];
+    const int pid = static_cast<int>(getpid());
+    snprintf(path, sizeof path, "/proc/%d/task/%d/stat", pid, pid);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd == -1) return 0;
     char text[1024];
     ssize_t n = read(fd, text, sizeof text - 1);

@@ -81,9 +81,10 @@ TEST(LauncherImage, ExportsOnlyWhatTheSecondCopyProvides) {
     std::string line;
     int exported = 0;
     while (std::getline(lines, line)) {
-        std::string name = line.substr(line.rfind(' ') + 1);
-        char kind = line.size() > 17 ? line[17] : '?';
-        if (kind != 'T') continue;  // functions only; data such as libc's stderr copy is not ours
+        // "<address> <kind> <name>"; the address is 8 or 16 digits wide.
+        std::istringstream fields(line);
+        std::string address, kind, name;
+        if (!(fields >> address >> kind >> name) || kind != "T") continue;  // functions only; data such as libc's stderr copy is not ours
         ++exported;
         EXPECT_TRUE(name.rfind("Java_com_brindell_tvx_", 0) == 0 || name.rfind("tvx_", 0) == 0)
             << "unexpected export: " << name;

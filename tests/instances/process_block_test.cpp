@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -120,6 +121,24 @@ TEST_F(ProcessBlock, LaterObjectInTheSameProcessAdoptsAndNeverFrees) {
     first.reset();
     EXPECT_EQ(Env(ProcessBlockVariable(ExeKey())), "") << "the owner withdraws its freed block";
     EXPECT_EQ(Env(ProcessBlockOwnerVariable(ExeKey())), "");
+}
+
+// The Java side loads the second copy on a thread of the virtual machine,
+// not on the thread that published the block.
+TEST_F(ProcessBlock, ObjectOnAnotherThreadAdopts) {
+    int value = 7;
+    CShmWithinProc first;
+    first.SetSlot(kSlotLauncher, &value);
+    std::string identityThere;
+    void* slotThere = nullptr;
+    std::thread other([&] {
+        identityThere = ProcessIdentity().c_str();
+        CShmWithinProc second;
+        slotThere = second.GetSlot(kSlotLauncher);
+    });
+    other.join();
+    EXPECT_EQ(identityThere, std::string(ProcessIdentity().c_str()));
+    EXPECT_EQ(slotThere, &value);
 }
 
 TEST_F(ProcessBlock, AdoptsOnlyAnAddressThisProcessPublished) {

@@ -24,6 +24,9 @@ const std::string kGrin = "\xF0\x9F\x98\x80";  // U+1F600
 RunResult RunWithEmptyEnvironment(const PackedApp& app, const std::vector<std::string>& args,
                                   const std::vector<std::string>& env = {}) {
     std::vector<std::string> argv = {"/usr/bin/unshare", "--ipc", "/usr/bin/env", "-i"};
+    // Without PATH the launcher searches the system's default one, whose
+    // "java" is the build machine's; a cross build names its own runtime.
+    if (tvxtest::CrossBuild()) argv.push_back("PATH=" + tvxtest::JavaHome() + "/bin");
     argv.insert(argv.end(), env.begin(), env.end());
     argv.push_back(app.exe);
     argv.push_back("-test");

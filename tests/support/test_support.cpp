@@ -160,6 +160,7 @@ std::string SourceDir() { return TVX_TEST_SOURCE_DIR; }
 std::string JavaHome() { return TVX_TEST_JAVA_HOME; }
 std::string JdkHome() { return TVX_TEST_JDK_HOME; }
 std::string Emulator() { return TVX_TEST_EMULATOR; }
+bool CrossBuild() { return JavaHome() != JdkHome(); }
 
 void Pack(const std::string& jar, const std::string& output, const std::vector<std::string>& setLines,
           const std::vector<std::string>& extraArgs) {

@@ -61,6 +61,7 @@ std::string SourceDir();     // the project's source tree
 std::string JavaHome();      // Java runtime of this build's processor
 std::string JdkHome();       // the build machine's JDK (development tools: jar)
 std::string Emulator();      // emulator the test programs run under; empty when native
+bool CrossBuild();           // the launcher is built for another processor than the build machine's
 
 // Packs `jar` into `output` with tvx-pack and the given --set lines and
 // extra arguments; fails the current test on error.
