@@ -79,7 +79,9 @@ CShmMessage::CShmMessage(void* block, int pid)
       m_threadStarted(false),
       m_watch(),
       m_watchCycles(0),
-      m_halfPause(false) {
+      m_halfPause(false),
+      m_delivery(&m_callback),
+      m_delivering(false) {
     pthread_spin_init(&m_queueLock, PTHREAD_PROCESS_PRIVATE);
     if (!m_block) return;
     CheckRemotePid();
@@ -103,6 +105,8 @@ bool CShmMessage::Start() {
     if (!m_block) return false;
     if (m_threadStarted) return true;
     __atomic_store_n(&m_running, true, __ATOMIC_RELEASE);
+    // Set before the loop thread exists, which reads it from then on.
+    m_delivering = m_delivery.Start();
     m_threadStarted = pthread_create(&m_thread, nullptr, ThreadFunc, this) == 0;
     // Named so that it can be told apart among the runtime's threads.
     if (m_threadStarted) pthread_setname_np(m_thread, "tvx-channel");
@@ -111,7 +115,6 @@ bool CShmMessage::Start() {
 
 bool CShmMessage::Stop(int timeoutMs) {
     __atomic_store_n(&m_running, false, __ATOMIC_RELEASE);
-    if (!m_threadStarted) return true;
     timespec deadline;
     clock_gettime(CLOCK_REALTIME, &deadline);
     deadline.tv_sec += timeoutMs / 1000;
@@ -120,9 +123,11 @@ bool CShmMessage::Stop(int timeoutMs) {
         deadline.tv_sec += 1;
         deadline.tv_nsec -= 1000000000L;
     }
-    if (pthread_timedjoin_np(m_thread, nullptr, &deadline) != 0) return false;
-    m_threadStarted = false;
-    return true;
+    if (m_threadStarted) {
+        if (pthread_timedjoin_np(m_thread, nullptr, &deadline) != 0) return false;
+        m_threadStarted = false;
+    }
+    return m_delivery.Stop(deadline);
 }
 
 void CShmMessage::Withdraw() {
@@ -157,6 +162,8 @@ void CShmMessage::AfterFork() {
     m_pid = getpid();
     // The parent's threads are gone; a lock one of them held stays held.
     pthread_spin_init(&m_queueLock, PTHREAD_PROCESS_PRIVATE);
+    m_delivery.AfterFork();
+    m_delivering = false;
     if (!m_block) return;
     __atomic_compare_exchange_n(&m_block->owner, &previous, m_pid, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
     // The parent's entry is this process's now: it must not stay listed
@@ -331,8 +338,12 @@ void CShmMessage::RunCycle() {
     if (Get(m_block->busy) != 0) {
         int target = Get(m_block->target);
         if (target == m_pid) {
-            complete = DoMessageReceive();
-            activity = true;
+            // A receiver far behind leaves the chunk in the slot; the owner
+            // counts it as unread as it would for a busy receive loop.
+            if (!m_delivering || !m_delivery.Full()) {
+                complete = DoMessageReceive();
+                activity = true;
+            }
         } else {
             int retry = Get(m_block->retry);
             if (retry >= 0 && retry <= kMaxRetry && CheckPidValid(target)) {
@@ -365,9 +376,12 @@ void CShmMessage::RunCycle() {
     PurgeDeadSenders();
 
     if (complete) {
-        if (m_callback) {
+        CShmMessageCallback* callback = __atomic_load_n(&m_callback, __ATOMIC_ACQUIRE);
+        if (m_delivering) {
+            m_delivery.Push(complete->sender, complete->payload);
+        } else if (callback) {
             int length = complete->payload.GetSize();
-            m_callback->OnReceive(complete->sender, length, length ? complete->payload.GetData() : "");
+            callback->OnReceive(complete->sender, length, length ? complete->payload.GetData() : "");
         }
         delete complete;
     }

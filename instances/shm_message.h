@@ -9,6 +9,7 @@
 
 #include "base/buffer.h"
 #include "instances/channel_block.h"
+#include "instances/delivery_queue.h"
 
 // Receiver of complete messages; `data` is valid only during the call.
 class CShmMessageCallback {
@@ -42,13 +43,15 @@ public:
         CBufferT<char> payload;
     };
 
-    void SetMessageCallback(CShmMessageCallback* cb) { m_callback = cb; }
-    // Starts the receive thread; false when there is no block or the thread
-    // cannot be created.
+    void SetMessageCallback(CShmMessageCallback* cb) { __atomic_store_n(&m_callback, cb, __ATOMIC_RELEASE); }
+    // Starts the receive thread, and the thread that hands complete messages
+    // to the callback; false when there is no block or the receive thread
+    // cannot be created. Without a receive thread (RunCycle driven by hand)
+    // the callback is called from RunCycle.
     bool Start();
-    // Ends the receive loop and joins the thread; false when the thread did
-    // not leave within `timeoutMs` (it is stuck in a delivery; the object
-    // must then not be freed).
+    // Ends the receive loop and the deliveries and joins both threads; false
+    // when one did not leave within `timeoutMs` (a delivery that does not
+    // return; the object must then not be freed).
     bool Stop(int timeoutMs = 2000);
     // Leaves the channel for good: stops the receive thread and removes this
     // process from the instance table (a daemon's starter, whose place the
@@ -139,6 +142,8 @@ private:
     OwnerWatch m_watch;
     int m_watchCycles;
     bool m_halfPause;  // the next active pause is half as long
+    CDeliveryQueue m_delivery;
+    bool m_delivering;  // complete messages go to m_delivery's thread
 };
 
 // Installs the receiving side of the channel ("singleinstance" = "custom").

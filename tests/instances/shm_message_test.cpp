@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <cstring>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -509,6 +510,50 @@ TEST(ShmMessageThreads, ReceiveThreadsDeliverWhatOtherThreadsQueue) {
     EXPECT_EQ(__atomic_load_n(&counter.bytes, __ATOMIC_ACQUIRE), 12 * 1500);
     EXPECT_TRUE(a.channel.Stop());
     EXPECT_TRUE(b.channel.Stop());
+}
+
+// A receiver whose callback takes seconds over one message (a Java callback
+// on a slow board) still takes the chunks that follow: the owner, another
+// instance, would otherwise count them as unread and drop them.
+TEST(ShmMessageThreads, SlowCallbackLosesNothingThatFollows) {
+    Block block;
+    Sleeper receiverPid, secondSenderPid;
+    Instance owner(block.get(), getpid());
+    Instance receiver(block.get(), receiverPid.pid());
+    Instance first(block.get(), getppid());
+    Instance second(block.get(), secondSenderPid.pid());
+    struct Slow : CShmMessageCallback {
+        int OnReceive(int sender, int length, const char* data) override {
+            if (__atomic_add_fetch(&count, 1, __ATOMIC_ACQ_REL) == 1) sleep(3);
+            pthread_mutex_lock(&lock);
+            got.push_back({sender, std::string(data, length)});
+            pthread_mutex_unlock(&lock);
+            return 0;
+        }
+        pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+        std::vector<Message> got;
+        int count = 0;
+    } slow;
+    receiver.channel.SetMessageCallback(&slow);
+    for (Instance* i : {&owner, &receiver, &first, &second}) ASSERT_TRUE(i->channel.Start());
+    ASSERT_EQ(owner.channel.Owner(), getpid());
+
+    ASSERT_TRUE(first.Send(receiverPid.pid(), "short"));
+    for (int i = 0; i < 3000 && __atomic_load_n(&slow.count, __ATOMIC_ACQUIRE) == 0; ++i) usleep(10000);
+    ASSERT_TRUE(first.Send(receiverPid.pid(), Pattern(8000, 1)));
+    ASSERT_TRUE(second.Send(receiverPid.pid(), Pattern(5000, 2)));
+    for (int i = 0; i < 3000 && __atomic_load_n(&slow.count, __ATOMIC_ACQUIRE) < 3; ++i) usleep(10000);
+
+    for (Instance* i : {&owner, &receiver, &first, &second}) EXPECT_TRUE(i->channel.Stop());
+    ASSERT_EQ(slow.got.size(), 3u);
+    EXPECT_EQ(slow.got[0].bytes, "short");
+    std::vector<std::pair<int, std::string>> later = {{slow.got[1].sender, slow.got[1].bytes},
+                                                      {slow.got[2].sender, slow.got[2].bytes}};
+    std::sort(later.begin(), later.end());
+    std::vector<std::pair<int, std::string>> expected = {{static_cast<int>(getppid()), Pattern(8000, 1)},
+                                                         {secondSenderPid.pid(), Pattern(5000, 2)}};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(later, expected);
 }
 
 }  // namespace
