@@ -23,6 +23,16 @@ void operator delete[](void* p) noexcept { free(p); }
 void operator delete(void* p, size_t) noexcept { free(p); }
 void operator delete[](void* p, size_t) noexcept { free(p); }
 
+#if defined(__arm__)
+// On 32-bit ARM the compiler registers the destructors of static objects
+// through __aeabi_atexit, which takes the object first; libstdc++ would
+// otherwise be pulled in for this one call.
+extern "C" int __cxa_atexit(void (*destroyer)(void*), void* object, void* dso);
+extern "C" int __aeabi_atexit(void* object, void (*destroyer)(void*), void* dso) {
+    return __cxa_atexit(destroyer, object, dso);
+}
+#endif
+
 namespace {
 pthread_mutex_t g_guardMutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 }
