@@ -556,4 +556,85 @@ TEST(ShmMessageThreads, SlowCallbackLosesNothingThatFollows) {
     EXPECT_EQ(later, expected);
 }
 
+// The delivery thread: messages reach the callback in the order queued; a
+// receiver more than one message's limit behind makes the queue full until
+// it catches up; a delivery that does not return keeps Stop from joining.
+TEST(DeliveryQueue, OrderBacklogAndAStuckDelivery) {
+    struct Gate : CShmMessageCallback {
+        int OnReceive(int sender, int length, const char*) override {
+            pthread_mutex_lock(&lock);
+            entered = true;
+            while (closed) pthread_cond_wait(&opened, &lock);
+            got.push_back({sender, length});
+            pthread_mutex_unlock(&lock);
+            return 0;
+        }
+        void Open() {
+            pthread_mutex_lock(&lock);
+            closed = false;
+            pthread_cond_broadcast(&opened);
+            pthread_mutex_unlock(&lock);
+        }
+        size_t Count() {
+            pthread_mutex_lock(&lock);
+            size_t n = got.size();
+            pthread_mutex_unlock(&lock);
+            return n;
+        }
+        pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+        pthread_cond_t opened = PTHREAD_COND_INITIALIZER;
+        bool Entered() {
+            pthread_mutex_lock(&lock);
+            bool e = entered;
+            pthread_mutex_unlock(&lock);
+            return e;
+        }
+        bool closed = true;
+        bool entered = false;
+        std::vector<std::pair<int, int>> got;
+    } gate;
+    CShmMessageCallback* callback = &gate;
+    CDeliveryQueue queue(&callback);
+    ASSERT_TRUE(queue.Start());
+    const int half = kMaxChannelMessage / 2;
+    for (int sender = 1; sender <= 3; ++sender) {
+        CBufferT<char> payload;
+        payload.SetSize(sender == 3 ? 1 : half);
+        queue.Push(sender, payload);
+        EXPECT_EQ(payload.GetSize(), 0) << "the bytes are taken over";
+    }
+    EXPECT_TRUE(queue.Full()) << "two halves and a byte wait";
+    for (int i = 0; i < 3000 && !gate.Entered(); ++i) usleep(10000);
+    ASSERT_TRUE(gate.Entered());
+    EXPECT_TRUE(queue.Full()) << "counted until delivered: the first is in a delivery that does not return";
+
+    timespec soon;
+    clock_gettime(CLOCK_REALTIME, &soon);
+    soon.tv_sec += 1;
+    EXPECT_FALSE(queue.Stop(soon)) << "a delivery still runs";
+    gate.Open();
+    timespec later;
+    clock_gettime(CLOCK_REALTIME, &later);
+    later.tv_sec += 30;
+    EXPECT_TRUE(queue.Stop(later));
+    // The running delivery finished; what still waited when Stop was asked
+    // for is dropped, and nothing came out of order.
+    ASSERT_GE(gate.Count(), 1u);
+    for (size_t i = 0; i < gate.got.size(); ++i) EXPECT_EQ(gate.got[i].first, static_cast<int>(i) + 1);
+    EXPECT_EQ(gate.got[0].second, half);
+    EXPECT_FALSE(queue.Full()) << "a stopped queue holds nothing";
+
+    // Started again, it delivers and the backlog drains.
+    ASSERT_TRUE(queue.Start());
+    const size_t before = gate.Count();
+    CBufferT<char> last;
+    last.Assign("x", 1);
+    queue.Push(4, last);
+    for (int i = 0; i < 3000 && gate.Count() == before; ++i) usleep(10000);
+    ASSERT_EQ(gate.Count(), before + 1);
+    EXPECT_EQ(gate.got.back(), std::make_pair(4, 1));
+    EXPECT_FALSE(queue.Full());
+    EXPECT_TRUE(queue.Stop(later));
+}
+
 }  // namespace
