@@ -5,10 +5,12 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "base/diagnostic.h"
+
 namespace tvx_detail {
 
 static void OutOfMemory() {
-    fputs("out of memory\n", stderr);
+    SayLine("ERROR: out of memory");
     abort();
 }
 

@@ -7,10 +7,12 @@
 
 #include <new>
 
+#include "base/diagnostic.h"
+
 void* operator new(size_t size) {
     void* p = malloc(size ? size : 1);
     if (!p) {
-        fputs("out of memory\n", stderr);
+        SayLine("ERROR: out of memory");
         abort();
     }
     return p;
@@ -55,6 +57,6 @@ extern "C" void __cxa_guard_release(long long* guard) {
 extern "C" void __cxa_guard_abort(long long*) { pthread_mutex_unlock(&g_guardMutex); }
 
 extern "C" void __cxa_pure_virtual() {
-    fputs("pure virtual method called\n", stderr);
+    SayLine("ERROR: pure virtual method called");
     abort();
 }

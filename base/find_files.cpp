@@ -8,6 +8,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "base/diagnostic.h"
 #include "base/platform.h"
 
 // The search record keeps the layout of the 32-bit Windows record.
@@ -75,7 +76,7 @@ long _findfirst(const char* searchPath, _finddata_t* data) {
     // Refuse what the buffers cannot hold rather than search a cut-down
     // directory or pattern, and say so: the search would find nothing.
     if (dirLength >= sizeof state.path || patternLength >= sizeof state.pattern) {
-        fprintf(stderr, "%s: path too long to search (at most %d bytes, %d per name)\n", searchPath,
+        SayWarning("%s: path too long to search (at most %d bytes, %d per name)", searchPath,
                 static_cast<int>(sizeof state.path) - 1, static_cast<int>(sizeof state.pattern) - 1);
         return -1;
     }

@@ -14,6 +14,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "base/diagnostic.h"
 #include "base/export.h"
 #include "instances/shm.h"
 #include "instances/shm_message.h"
@@ -254,7 +255,7 @@ Callback* StartShmMessage() {
     if (!channel || !channel->Block()) return callback;
     channel->SetMessageCallback(callback);
     if (!channel->Start()) {
-        fprintf(stderr, "Instance messages unavailable: the receive thread cannot be started.\n");
+        SayWarning("Instance messages unavailable: the receive thread cannot be started.");
         return callback;
     }
     static bool exitHook = atexit(StopChannelAtExit) == 0;
@@ -297,8 +298,8 @@ TVX_EXPORT void JNICALL Java_com_brindell_tvx_Instances_sendObject(JNIEnv* env, 
     if (fits) JByteArrayToBuffer(env, array, message, kKindSize);
     env->DeleteLocalRef(array);
     if (!fits || !channel->AddToSendQueue(target, message))
-        fprintf(stderr, "Instance message of %d bytes for %d not sent (no such target, or longer than %d bytes).\n",
-                static_cast<int>(length) + kKindSize, static_cast<int>(target), kMaxChannelMessage);
+        SayWarning("Instance message of %d bytes for %d not sent (no such target, or longer than %d bytes).",
+                   static_cast<int>(length) + kKindSize, static_cast<int>(target), kMaxChannelMessage);
 }
 
 TVX_EXPORT void JNICALL Java_com_brindell_tvx_Instances_flush(JNIEnv*, jclass) {

@@ -12,6 +12,7 @@
 #include <sys/shm.h>
 #include <unistd.h>
 
+#include "base/diagnostic.h"
 #include "base/platform.h"
 
 namespace {
@@ -61,8 +62,8 @@ void* ParseAddress(const char* text) {
 }
 
 void SegmentUnavailable(const char* step, int error) {
-    fprintf(stderr, "Instance segment unavailable (%s: %s); running without single-instance and instance messages.\n",
-            step, strerror(error));
+    SayWarning("Instance segment unavailable (%s: %s); running without single-instance and instance messages.",
+               step, strerror(error));
 }
 
 }  // namespace
@@ -219,17 +220,16 @@ bool CShmHelper::Attach(key_t key) {
         if (shmctl(id, IPC_SET, &status) != 0) status.shm_perm.mode |= 022;
     }
     if (!own) {
-        fprintf(stderr,
-                "Instance segment refused: it belongs to user %u; running without single-instance and instance "
-                "messages.\n",
-                static_cast<unsigned>(status.shm_perm.uid));
+        SayWarning(
+            "Instance segment refused: it belongs to user %u; running without single-instance and instance messages.",
+            static_cast<unsigned>(status.shm_perm.uid));
         return false;
     }
     if ((status.shm_perm.mode & 022) != 0) {
-        fprintf(stderr,
-                "Instance segment refused: group or others may write it (mode %03o); running without single-instance "
-                "and instance messages.\n",
-                static_cast<unsigned>(status.shm_perm.mode & 0777));
+        SayWarning(
+            "Instance segment refused: group or others may write it (mode %03o); running without single-instance and "
+            "instance messages.",
+            static_cast<unsigned>(status.shm_perm.mode & 0777));
         return false;
     }
     m_shmid = id;
@@ -259,6 +259,6 @@ bool CountInstance(void* segment) {
             break;
         }
     }
-    if (damaged) fputs("Instance counter damaged; reset, this instance counted as the first.\n", stderr);
+    if (damaged) SayWarning("Instance counter damaged; reset, this instance counted as the first.");
     return !damaged && seen > 0;
 }

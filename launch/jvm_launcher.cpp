@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 
 #include "base/command_line.h"
+#include "base/diagnostic.h"
 #include "base/text_convert.h"
+#include "launch/messages.h"
 
 CJvmLauncher* plchr = nullptr;
 
@@ -52,15 +54,15 @@ int CJvmLauncher::LoadJvmDll(const char* path) {
     // The loader would wait forever on a FIFO: only regular files are loaded.
     struct stat st;
     if (path && stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
-        fprintf(stderr, "%s: not a regular file\n", path);
-        return 2;
+        SayError("%s: not a regular file", path);
+        return kMsgJreNotValid;
     }
     m_library = LoadLibrary(path);
     if (!m_library) {
         DisplayLoadfailReason(path);
-        return 2;
+        return kMsgJreNotValid;
     }
-    return 0;
+    return kLaunchOk;
 }
 
 int CJvmLauncher::LaunchJVM(const char* path) {
@@ -70,7 +72,7 @@ int CJvmLauncher::LaunchJVM(const char* path) {
     }
     CreateJavaVMFn create = reinterpret_cast<CreateJavaVMFn>(GetProcAddress(m_library, "JNI_CreateJavaVM"));
     if (!create) create = reinterpret_cast<CreateJavaVMFn>(GetProcAddress(m_library, "JNI_CreateJavaVM_Impl"));
-    if (!create) return 2;
+    if (!create) return kMsgJreNotValid;
 
     int count = m_optionOffsets.GetSize();
     JavaVMOption* options = static_cast<JavaVMOption*>(calloc(count > 0 ? count : 1, sizeof(JavaVMOption)));
@@ -91,9 +93,9 @@ int CJvmLauncher::LaunchJVM(const char* path) {
 
     if (created != 0) {
         m_jvm = nullptr;
-        return 4;
+        return kMsgJvmStartFailed;
     }
-    return 0;
+    return kLaunchOk;
 }
 
 bool CJvmLauncher::GetVmVersion(MyCString& version) {
@@ -139,12 +141,12 @@ jclass CJvmLauncher::FindClass(const char* name) {
 int CJvmLauncher::InvokeMainClass(const char* mainClass, MyCStringArray& argvSettings, int argc1, char** argv1,
                                   int argc2, char** argv2) {
     jclass cls = FindClass(mainClass);
-    if (!cls) return 7;
+    if (!cls) return kMsgMainClassNotFound;
     jmethodID mainMethod = m_env->GetStaticMethodID(cls, "main", "([Ljava/lang/String;)V");
     if (!mainMethod) {
         CheckException(m_env, true);
         m_env->DeleteLocalRef(cls);
-        return 8;
+        return kMsgMainMethodMissing;
     }
 
     // The words are split in place inside one private copy of the settings
@@ -161,7 +163,7 @@ int CJvmLauncher::InvokeMainClass(const char* mainClass, MyCStringArray& argvSet
         m_env->DeleteLocalRef(args);
     }
     m_env->DeleteLocalRef(cls);
-    return 0;
+    return kLaunchOk;
 }
 
 jobjectArray CJvmLauncher::ArgumentToArray(int argc1, char** argv1, int argc2, char** argv2, int argc3,
@@ -246,7 +248,7 @@ void CJvmLauncher::Close() {
 
 void DisplayLoadfailReason(const char*) {
     const char* reason = dlerror();
-    fprintf(stderr, "%s\n", reason ? reason : "");
+    SayError("%s", reason ? reason : "the runtime library could not be loaded");
 }
 
 void SystemSetPropertyUtf8(JNIEnv* env, char* assignment) {

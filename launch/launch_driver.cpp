@@ -61,7 +61,7 @@ bool ExportEnvironment(const MyCStringArray& exports) {
     return toolOptionsExported;
 }
 
-// Substitutes the runtime version and the bounds into message 6 or 12.
+// Substitutes the runtime version and the bounds into a version message.
 MyCString VersionMessage(int id, const char* version, const char* minVersion, const char* maxVersion) {
     const char* args[5] = {version, minVersion, maxVersion, "", ""};
     return FormatPlaceholders(RSTR(id), args, 5);
@@ -110,7 +110,7 @@ int ForceCurrentWorkingDirectory(const char* path) {
 int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** argv2) {
     CSettingsLoader* loader = pldr;
     CJvmLauncher* launcher = plchr;
-    if (!loader || !launcher) return 1;
+    if (!loader || !launcher) return kMsgJreNotFound;
 
     MyCStringArray exports;
     loader->GetAll("export", exports);
@@ -139,10 +139,10 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
     MyCString version;
     MyCString minVersion;
     MyCString maxVersion;
-    int result = 0;
+    int result = kLaunchOk;
     MyCString jvmPath = loader->GetJvmPath();
     if (jvmPath.IsEmpty()) {
-        result = 1;
+        result = kMsgJreNotFound;
     } else {
         PrepareStartupCache(*loader, *launcher, jvmPath);
         if (CExplain::On()) ExplainOptions(*launcher);
@@ -150,7 +150,7 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
         if (CExplain::On()) CExplain::Fact("virtual machine %s (result %d)", result ? "not created" : "created", result);
     }
 
-    if (result == 0) {
+    if (result == kLaunchOk) {
         MyCStringArray properties;
         loader->GetAll("property", properties, true);
         for (int i = 0; i < properties.GetCount(); ++i) {
@@ -163,25 +163,26 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
         maxVersion = loader->GetCommon("maxjre");
         if (!minVersion.IsEmpty() || !maxVersion.IsEmpty()) {
             if (!launcher->GetVmVersion(version)) {
-                result = 5;
+                result = kMsgNoVmVersion;
             } else {
                 int range = CheckVersionRange(version, minVersion, maxVersion);
-                if (range < 0) result = 6;
-                if (range > 0) result = 12;
+                if (range < 0) result = kMsgVersionTooLow;
+                if (range > 0) result = kMsgVersionTooHigh;
             }
             if (CExplain::On())
                 CExplain::Fact("version check: runtime %s, minjre %s, maxjre %s: %s", version.c_str(),
                                minVersion.IsEmpty() ? "(none)" : minVersion.c_str(),
                                maxVersion.IsEmpty() ? "(none)" : maxVersion.c_str(),
-                               result == 0 ? "accepted" : result == 6 ? "refused, too low"
-                                                        : result == 12 ? "refused, too high"
-                                                                       : "refused, version unreadable");
+                               result == kLaunchOk            ? "accepted"
+                               : result == kMsgVersionTooLow ? "refused, too low"
+                               : result == kMsgVersionTooHigh ? "refused, too high"
+                                                              : "refused, version unreadable");
         } else if (CExplain::On()) {
             CExplain::Fact("version check: skipped, neither minjre nor maxjre is set");
         }
     }
 
-    if (result == 0) {
+    if (result == kLaunchOk) {
         if (start) start();
         MyCStringArray argvSettings;
         loader->GetAll("argv", argvSettings);
@@ -199,9 +200,9 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
         CExplain::Fact("launch failed: result %d", result);
         CExplain::Stop();
     }
-    if (result != 0) {
+    if (result != kLaunchOk) {
         MyCString text;
-        if (result == 6 || result == 12)
+        if (result == kMsgVersionTooLow || result == kMsgVersionTooHigh)
             text = VersionMessage(result, version, minVersion, maxVersion);
         else
             text = RSTR(result);

@@ -2,11 +2,10 @@
 // working directory, output redirection, single-instance policy) and hands
 // the command line to the service dispatcher.
 #include <locale.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <strings.h>
 
-#include "base/sigpipe_guard.h"
+#include "base/diagnostic.h"
 #include "instances/shm.h"
 #include "instances/shm_message.h"
 #include "launch/explain_launch.h"
@@ -24,9 +23,7 @@ namespace {
 void RedirectStream(int (CStdRedir::*redirect)(const char*), const char* name) {
     if ((stdredir.*redirect)(name) != -1) return;
     MyCString refusal = SymlinkRefusal(name);
-    if (refusal.IsEmpty()) return;
-    CSigpipeGuard quiet;
-    fprintf(stderr, "%s\n", refusal.c_str());
+    if (!refusal.IsEmpty()) SayLine(refusal);
 }
 
 }  // namespace
@@ -78,8 +75,8 @@ int main(int argc, char** argv) {
     if (CExplain::On()) ExplainStartup(cwd, errPath, errDefault, outPath, single);
     if (single.CompareNoCase("true") == 0) {
         if (CountInstance(segment)) {
-            ReportMessage(RSTR(13));
-            exit(11);
+            ReportMessage(RSTR(kMsgAlreadyRunning));
+            exit(kExitAlreadyRunning);
         }
     } else if (single.CompareNoCase("custom") == 0) {
         StartShmMessage();

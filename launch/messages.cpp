@@ -8,33 +8,34 @@
 #include <sys/stat.h>
 
 #include "base/command_line.h"
+#include "base/diagnostic.h"
 #include "base/sigpipe_guard.h"
 #include "launch/launch_driver.h"
 #include "settings/settings_loader.h"
 
 const MsgEntry msgTable[] = {
-    {1, "Java Runtime Environment not found."},
-    {2, "Java Runtime Environment not valid."},
-    {3, "Java Virtual Machine initialize failed."},
-    {4, "Java Virtual Machine starts failed."},
-    {5, "Can not get the virtual machine version."},
-    {6, "Java virtual machine version %s is too low, require %s or higher."},
-    {7, "The main startup class could not be found."},
-    {8, "The main startup class is not valid, main method missing."},
-    {10, "Error"},
-    {12, "Java virtual machine version %s is too high, version between %s and %s is required."},
-    {13, "There is already an instance of this program running."},
-    {273, "Service '%s' installed successfully."},
-    {274, "Service '%s' install failed, "},
-    {275, "Service '%s' uninstalled successfully."},
-    {276, "Service '%s' uninstall failed, "},
-    {277, "the requested access was denied."},
-    {278, "the service name already exists."},
-    {279, "service is marked for delete at next startup."},
-    {280, "the service already exists."},
-    {281, "error occurs."},
-    {282, "service does not exist."},
-    {1024, "Service type application.\n\nUse /install to install service."},
+    {kMsgJreNotFound, "Java Runtime Environment not found."},
+    {kMsgJreNotValid, "Java Runtime Environment not valid."},
+    {kMsgJvmInitFailed, "Java Virtual Machine initialize failed."},
+    {kMsgJvmStartFailed, "Java Virtual Machine starts failed."},
+    {kMsgNoVmVersion, "Can not get the virtual machine version."},
+    {kMsgVersionTooLow, "Java virtual machine version %s is too low, require %s or higher."},
+    {kMsgMainClassNotFound, "The main startup class could not be found."},
+    {kMsgMainMethodMissing, "The main startup class is not valid, main method missing."},
+    {kMsgError, "Error"},
+    {kMsgVersionTooHigh, "Java virtual machine version %s is too high, version between %s and %s is required."},
+    {kMsgAlreadyRunning, "There is already an instance of this program running."},
+    {kMsgServiceInstalled, "Service '%s' installed successfully."},
+    {kMsgServiceInstallFailed, "Service '%s' install failed, "},
+    {kMsgServiceUninstalled, "Service '%s' uninstalled successfully."},
+    {kMsgServiceUninstallFailed, "Service '%s' uninstall failed, "},
+    {kMsgAccessDenied, "the requested access was denied."},
+    {kMsgServiceNameExists, "the service name already exists."},
+    {kMsgServiceMarkedForDelete, "service is marked for delete at next startup."},
+    {kMsgServiceExists, "the service already exists."},
+    {kMsgErrorOccurs, "error occurs."},
+    {kMsgServiceMissing, "service does not exist."},
+    {kMsgServiceHelp, "Service type application.\n\nUse /install to install service."},
     {0, ""},
 };
 
@@ -146,10 +147,7 @@ void ShowOnStdout(const char* text) {
 
 void ReportMessage(const char* text) {
     if (!text) text = "";
-    {
-        CSigpipeGuard quiet;
-        fprintf(stderr, "%s\n", text);
-    }
+    SayLine(text);
     if (!bStdredirSame) ShowOnStdout(text);
 }
 

@@ -4,6 +4,39 @@
 
 #include "base/my_string.h"
 
+// Message ids: the index of every text in the message table. A launch result
+// is the id of its failure message (kLaunchOk when the application ran), and
+// for -test also the exit status.
+enum MessageId {
+    kLaunchOk = 0,
+    kMsgJreNotFound = 1,
+    kMsgJreNotValid = 2,
+    kMsgJvmInitFailed = 3,
+    kMsgJvmStartFailed = 4,
+    kMsgNoVmVersion = 5,
+    kMsgVersionTooLow = 6,
+    kMsgMainClassNotFound = 7,
+    kMsgMainMethodMissing = 8,
+    kMsgError = 10,
+    kMsgVersionTooHigh = 12,
+    kMsgAlreadyRunning = 13,
+    kMsgServiceInstalled = 273,
+    kMsgServiceInstallFailed = 274,
+    kMsgServiceUninstalled = 275,
+    kMsgServiceUninstallFailed = 276,
+    kMsgAccessDenied = 277,
+    kMsgServiceNameExists = 278,
+    kMsgServiceMarkedForDelete = 279,
+    kMsgServiceExists = 280,
+    kMsgErrorOccurs = 281,
+    kMsgServiceMissing = 282,
+    kMsgServiceHelp = 1024,
+};
+
+// Exit status of a start refused because another instance runs
+// (singleinstance true).
+constexpr int kExitAlreadyRunning = 11;
+
 struct MsgEntry {
     unsigned int id;
     const char* text;

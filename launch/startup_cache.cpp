@@ -21,6 +21,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "base/diagnostic.h"
 #include "base/explain.h"
 #include "launch/jvm_launcher.h"
 #include "settings/settings_loader.h"
@@ -191,7 +192,7 @@ int FeatureNumber(const char* p, const char* end) {
 
 void Refuse(const char* why, bool logIt) {
     if (CExplain::On()) CExplain::Fact("startup cache: not used, %s", why);
-    if (logIt) fprintf(stderr, "tvx: startup cache not used: %s\n", why);
+    if (logIt) SayWarning("tvx: startup cache not used: %s", why);
 }
 
 }  // namespace

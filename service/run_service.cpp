@@ -63,7 +63,7 @@ void PrintServiceText(MyCString text) {
 
 // The result text of an install or uninstall: the success message, or the
 // failure message followed by the reason's message.
-MyCString ResultText(int result, unsigned success, unsigned failure) {
+MyCString ResultText(int result, MessageId success, MessageId failure) {
     if (result == kServiceOk) return RSTR(success);
     MyCString text = RSTR(failure);
     text += RSTR(static_cast<unsigned>(result));
@@ -77,7 +77,7 @@ void ShowLockFailure() {
     ShowOnStdout(problem.IsEmpty() ? "ERROR: Acquire lock failed." : problem.c_str());
 }
 
-void ReportMainReached() { ReportStartStatus(0); }
+void ReportMainReached() { ReportStartStatus(kStartReachedMain); }
 
 }  // namespace
 
@@ -102,7 +102,7 @@ int RunService(int argc, char** argv) {
         case kTest:
             return RunJavaMain(argc - index, argv + index, nullptr, 0, nullptr);
         case kHelp:
-            PrintServiceText(RSTR(1024));
+            PrintServiceText(RSTR(kMsgServiceHelp));
             return 0;
         case kInstall:
         case kUninstall: {
@@ -116,7 +116,8 @@ int RunService(int argc, char** argv) {
             } else {
                 result = UninstallService();
             }
-            PrintServiceText(command == kInstall ? ResultText(result, 273, 274) : ResultText(result, 275, 276));
+            PrintServiceText(command == kInstall ? ResultText(result, kMsgServiceInstalled, kMsgServiceInstallFailed)
+                                                : ResultText(result, kMsgServiceUninstalled, kMsgServiceUninstallFailed));
             return result;
         }
         case kNoDaemon:
@@ -132,7 +133,7 @@ int RunService(int argc, char** argv) {
     }
     if (!pathsReady) {
         ReportMessage(kPathsTooLong);
-        return 1;
+        return kExitServiceRefused;
     }
     {
         CSigpipeGuard quiet;
@@ -147,7 +148,7 @@ int RunService(int argc, char** argv) {
 int TheServiceMainLinux(unsigned, char**, bool daemonize) {
     if (!TestLock(false)) {
         ShowLockFailure();
-        exit(1);
+        exit(kExitServiceRunning);
     }
     if (daemonize) {
         DetachWithStartStatus();
@@ -164,8 +165,8 @@ int TheServiceMainLinux(unsigned, char**, bool daemonize) {
     if (daemonize) stdredir.ReleaseOriginals();
     if (!AcquireLock()) {
         ShowLockFailure();
-        ReportStartStatus(2);
-        exit(2);
+        ReportStartStatus(kExitLockFailed);
+        exit(kExitLockFailed);
     }
     if (!WritePidFile()) {
         MyCString refusal = SymlinkRefusal(pidfile);
@@ -177,8 +178,8 @@ int TheServiceMainLinux(unsigned, char**, bool daemonize) {
     if (!cleanupRegistered) cleanupRegistered = atexit(ReleaseServiceFiles) == 0;
     if (int sig = PendingStopSignal()) {
         ReleaseServiceFiles();
-        ReportStartStatus(128 + sig);
-        return 128 + sig;
+        ReportStartStatus(kExitSignalBase + sig);
+        return kExitSignalBase + sig;
     }
 
     int argc = static_cast<int>(reinterpret_cast<intptr_t>(shm.GetSlot(kSlotServiceArgc)));

@@ -4,20 +4,31 @@
 #define TVX_SERVICE_SERVICE_H
 
 #include "base/my_string.h"
+#include "launch/messages.h"
 
 // Buffer sizes of the service's names and files.
 constexpr int kServicePathSize = 300;     // execpath, pidfile, lockfile, init directories
 constexpr int kServiceNameSize = 100;     // prog
 constexpr int kServiceScriptSize = 10240; // a formatted unit, job or init script
 
-// Result codes of installation and removal (message ids).
+// Result codes of installation and removal: the id of the reason's message,
+// which is also the exit status.
 enum {
     kServiceOk = 0,
-    kServiceAccessDenied = 277,
-    kServiceExists = 280,
-    kServiceRefused = 281,
-    kServiceMissing = 282,
+    kServiceAccessDenied = kMsgAccessDenied,
+    kServiceExists = kMsgServiceExists,
+    kServiceRefused = kMsgErrorOccurs,
+    kServiceMissing = kMsgServiceMissing,
 };
+
+// Exit statuses of the service roads other than launch results.
+constexpr int kExitServiceRefused = 1;  // paths too long, or the service cannot detach
+constexpr int kExitServiceRunning = 1;  // the lock is held: the service runs already
+constexpr int kExitLockFailed = 2;      // the lock could not be taken after detaching
+constexpr int kExitSignalBase = 128;    // stopped by a signal before main: 128 + signal
+constexpr int kExitStartLost = 1;       // a detached child ended without a status the starter could read
+// Start status reported by a detached child that reached the application's main.
+constexpr int kStartReachedMain = 0;
 
 int RunService(int argc, char** argv);
 

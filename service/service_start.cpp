@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/diagnostic.h"
 #include "base/sigpipe_guard.h"
 #include "instances/shm_message.h"
 #include "launch/messages.h"
@@ -70,18 +71,18 @@ void RelayToStarter(const char* text) {
 int StatusOfEndedChild(pid_t child) {
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return 1;
+        if (errno != EINTR) return kExitStartLost;
     }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return 1;
+    if (WIFSIGNALED(status)) return kExitSignalBase + WTERMSIG(status);
+    return kExitStartLost;
 }
 
 // The starter: shows the relayed messages, returns the start status.
 int WaitForStart(int fd, pid_t child) {
     StartRecord record;
     bool decided = false;
-    int status = 1;
+    int status = kExitStartLost;
     while (!decided && ReadAll(fd, &record, sizeof record)) {
         if (record.kind == kStartStatus) {
             status = record.value;
@@ -98,7 +99,7 @@ int WaitForStart(int fd, pid_t child) {
     close(fd);
     // A failed child cleans up (pid file, lock, virtual machine, instance
     // segment) before it ends; the starter ends after it.
-    if (!decided || status != 0) {
+    if (!decided || status != kStartReachedMain) {
         int ended = StatusOfEndedChild(child);
         if (!decided) status = ended;
     }
@@ -110,15 +111,15 @@ int WaitForStart(int fd, pid_t child) {
 void DetachWithStartStatus() {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
-        perror("ERROR: Cannot detach the service");
-        exit(1);
+        SayError("Cannot detach the service: %s", strerror(errno));
+        exit(kExitServiceRefused);
     }
     fflush(stdout);
     fflush(stderr);
     pid_t child = fork();
     if (child < 0) {
-        perror("ERROR: Cannot detach the service");
-        exit(1);
+        SayError("Cannot detach the service: %s", strerror(errno));
+        exit(kExitServiceRefused);
     }
     if (child == 0) {
         close(fds[0]);
@@ -134,7 +135,7 @@ void DetachWithStartStatus() {
     if (pshmmsg) pshmmsg->Withdraw();
     int status = WaitForStart(fds[0], child);
     fflush(stdout);
-    if (status == 0) {
+    if (status == kStartReachedMain) {
         // The daemon runs on with everything this process opened (a pipe
         // into a command, the instance segment): leave as daemon() does.
         _exit(0);

@@ -21,6 +21,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "base/diagnostic.h"
 #include "instances/shm.h"
 #include "launch/jvm_launcher.h"
 #include "service/service.h"
@@ -143,7 +144,7 @@ void RecordStopRequest(int sig, siginfo_t*, void*) {
 
 void InstallServiceHandler() {
     if (!StartStopThread()) {
-        fprintf(stderr, "The service's stop handler could not be started: %s\n", strerror(errno));
+        SayWarning("The service's stop handler could not be started: %s", strerror(errno));
         return;
     }
     SetHandler(SIGTERM, ForwardServiceSignal, &prevTermAction);
@@ -152,17 +153,17 @@ void InstallServiceHandler() {
 }
 
 // A stop was requested before the virtual machine existed: the start ends
-// here, before main, through the runtime's own exit (status 128 + signal).
+// here, before main, through the runtime's own exit (status kExitSignalBase + signal).
 void EndStartOnEarlyStop(JNIEnv* env, int sig) {
     ReleaseServiceFiles();
-    ReportStartStatus(128 + sig);
+    ReportStartStatus(kExitSignalBase + sig);
     if (env) {
         jclass system = env->FindClass("java/lang/System");
         jmethodID exitMethod = system ? env->GetStaticMethodID(system, "exit", "(I)V") : nullptr;
-        if (exitMethod) env->CallStaticVoidMethod(system, exitMethod, static_cast<jint>(128 + sig));
+        if (exitMethod) env->CallStaticVoidMethod(system, exitMethod, static_cast<jint>(kExitSignalBase + sig));
         CJvmLauncher::CheckException(env, false);
     }
-    exit(128 + sig);
+    exit(kExitSignalBase + sig);
 }
 
 }  // namespace

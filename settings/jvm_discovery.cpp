@@ -11,6 +11,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "base/diagnostic.h"
 #include "base/explain.h"
 #include "base/platform.h"
 #include "settings/discovery_explain.h"
@@ -86,7 +87,7 @@ static bool IsLibraryFile(const char* path) {
     if (!CSettingsLoader::FileExists(path)) return false;
     struct stat st;
     if (stat(path, &st) == 0 && S_ISREG(st.st_mode)) return true;
-    fprintf(stderr, "%s: not a regular file, skipped\n", path);
+    SayWarning("%s: not a regular file, skipped", path);
     return false;
 }
 

@@ -1,10 +1,9 @@
 // Building the settings buffer: the external configuration file beside the
 // executable, then the settings block appended to the executable.
 #include <limits.h>
-#include <stdio.h>
 #include <string.h>
 
-#include "base/sigpipe_guard.h"
+#include "base/diagnostic.h"
 #include "base/text_convert.h"
 #include "settings/layout.h"
 #include "settings/settings_loader.h"
@@ -72,7 +71,7 @@ void NulsToLineEnds(MyCString& text) {
 
 // One line naming the executable and what is wrong with its appended data;
 // the launch goes on without the settings and reports its usual result.
-void ReportDamage(const MyCString& file, const char* what) { fprintf(stderr, "%s: %s\n", file.c_str(), what); }
+void ReportDamage(const MyCString& file, const char* what) { SayWarning("%s: %s", file.c_str(), what); }
 
 void AppendWideAsUtf8(CStringBufT<char>& dst, const wchar_t* wide) {
     Utf8String utf8(wide);
@@ -103,7 +102,7 @@ MyCString AppendExternalConfiguration(CStringBufT<char>& dst, const MyCString& e
                 return candidate;
             }
             // Named, then passed over as if absent.
-            if (unusable) fprintf(stderr, "%s: %s, ignored\n", candidate.c_str(), unusable);
+            if (unusable) SayWarning("%s: %s, ignored", candidate.c_str(), unusable);
         }
     }
     return MyCString();
@@ -145,8 +144,7 @@ void CSettingsLoader::Init() {
         Delete(0, m_externalLength);
         m_externalLength = 0;
     } else if (!refusal.IsEmpty()) {
-        CSigpipeGuard quiet;
-        fprintf(stderr, "%s\n", refusal.c_str());
+        SayLine(refusal);
     }
 }
 
