@@ -16,9 +16,10 @@
 
 #include "base/diagnostic.h"
 #include "base/export.h"
+#include "instances/instances_natives.h"
 #include "instances/shm.h"
 #include "instances/shm_message.h"
-#include "launch/jvm_launcher.h"
+#include "launch/first_copy.h"
 
 namespace {
 
@@ -55,8 +56,6 @@ namespace {
 
 Callback maybeTheCallback;
 Callback* theCallback = nullptr;
-
-CJvmLauncher* BlockLauncher() { return static_cast<CJvmLauncher*>(shm.GetSlot(kSlotLauncher)); }
 
 void BindShmGlobals() {
     if (!__atomic_load_n(&pshmmsg, __ATOMIC_ACQUIRE))
@@ -192,7 +191,7 @@ int Callback::OnReceive(int sender, int length, const char* data) {
     pthread_mutex_lock(&m_lock);
     bool registered = receiver && onReceive;
     pthread_mutex_unlock(&m_lock);
-    CJvmLauncher* launcher = BlockLauncher();
+    CJvmLauncher* launcher = FirstCopyLauncher();
     JavaVM* vm = launcher ? launcher->GetJavaVM() : nullptr;
     if (!registered || !vm) return 0;
 

@@ -146,10 +146,6 @@ private:
     bool m_delivering;  // complete messages go to m_delivery's thread
 };
 
-// Installs the receiving side of the channel ("singleinstance" = "custom").
-class Callback;
-Callback* StartShmMessage();
-
 extern CShmMessage* pshmmsg;
 
 #endif  // TVX_INSTANCES_SHM_MESSAGE_H

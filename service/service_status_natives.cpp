@@ -7,7 +7,7 @@
 
 #include "base/export.h"
 #include "instances/shm.h"
-#include "launch/jvm_launcher.h"
+#include "launch/first_copy.h"
 
 namespace {
 
@@ -15,15 +15,13 @@ namespace {
 jobject jcmd_argv = nullptr;
 jobject jprm_argv = nullptr;
 
-CJvmLauncher* BlockLauncher() { return static_cast<CJvmLauncher*>(shm.GetSlot(kSlotLauncher)); }
-
 // Returns the array cached in `cache`, building it on first use from the
 // argument list through the first copy's launcher. Null when no launcher is
 // published in the process block.
 jobjectArray CachedArguments(JNIEnv* env, jobject& cache, int argc, char** argv) {
     jobject cached = __atomic_load_n(&cache, __ATOMIC_ACQUIRE);
     if (cached) return static_cast<jobjectArray>(cached);
-    CJvmLauncher* launcher = BlockLauncher();
+    CJvmLauncher* launcher = FirstCopyLauncher();
     if (!launcher) return nullptr;
 
     // Built with the caller's environment: the caller need not be the

@@ -7,6 +7,7 @@
 
 #include "base/diagnostic.h"
 #include "instances/shm.h"
+#include "instances/instances_natives.h"
 #include "instances/shm_message.h"
 #include "launch/explain_launch.h"
 #include "launch/jvm_launcher.h"
