@@ -46,10 +46,10 @@ DWORD GetFileSize(HANDLE file, DWORD* high = nullptr);
 // address) when the file is empty or cannot be mapped.
 HANDLE CreateFileMapping(HANDLE file, void* security = nullptr, DWORD protect = 0, DWORD sizeHigh = 0,
                          DWORD sizeLow = 0, const char* name = nullptr);
-// The mapping's start + offsetLow; null for a bad handle or an offset past
-// the mapping's end.
 // Frees what CreateFileMapping set up (called by CloseHandle).
 void ReleaseMapping(HANDLE mapping);
+// The mapping's start + offsetLow; null for a bad handle or an offset past
+// the mapping's end.
 void* MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, size_t bytes = 0);
 BOOL UnmapViewOfFile(const void* address);
 BOOL CloseHandle(HANDLE handle);

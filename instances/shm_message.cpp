@@ -212,7 +212,7 @@ void CShmMessage::CheckRemotePid() {
 void CShmMessage::Register() {
     bool locked = Lock();
     CheckPidsValid();
-    int count = Get(m_block->instanceCount);
+    int count = TableCount();
     bool listed = false;
     for (int i = 0; i < count; ++i) listed = listed || Get(m_block->instances[i]) == m_pid;
     if (!listed && count < kChannelTableSize) {
@@ -246,8 +246,8 @@ int CShmMessage::ListInstances(int* pids, int capacity) {
     int n = 0;
     int owner = Get(m_block->owner);
     if (owner > 0) pids[n++] = owner;
-    int count = Get(m_block->instanceCount);
-    for (int i = 0; i < count && i < kChannelTableSize && n < capacity; ++i) pids[n++] = Get(m_block->instances[i]);
+    int count = TableCount();
+    for (int i = 0; i < count && n < capacity; ++i) pids[n++] = Get(m_block->instances[i]);
     if (locked) Unlock();
     return n;
 }

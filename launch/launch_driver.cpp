@@ -147,7 +147,7 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
         PrepareStartupCache(*loader, *launcher, jvmPath);
         if (CExplain::On()) ExplainOptions(*launcher);
         result = launcher->LaunchJVM(jvmPath);
-        if (CExplain::On()) CExplain::Fact("virtual machine %s (result %d)", result ? "not created" : "created", result);
+        CExplain::Fact("virtual machine %s (result %d)", result ? "not created" : "created", result);
     }
 
     if (result == kLaunchOk) {
@@ -155,7 +155,7 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
         loader->GetAll("property", properties, true);
         for (int i = 0; i < properties.GetCount(); ++i) {
             MyCString assignment(properties[i]);
-            if (CExplain::On()) CExplain::Fact("property %s", assignment.c_str());
+            CExplain::Fact("property %s", assignment.c_str());
             SystemSetPropertyUtf8(launcher->GetEnv(), assignment.GetBuffer());
         }
 
@@ -169,14 +169,13 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
                 if (range < 0) result = kMsgVersionTooLow;
                 if (range > 0) result = kMsgVersionTooHigh;
             }
-            if (CExplain::On())
-                CExplain::Fact("version check: runtime %s, minjre %s, maxjre %s: %s", version.c_str(),
-                               minVersion.IsEmpty() ? "(none)" : minVersion.c_str(),
-                               maxVersion.IsEmpty() ? "(none)" : maxVersion.c_str(),
-                               result == kLaunchOk            ? "accepted"
-                               : result == kMsgVersionTooLow ? "refused, too low"
-                               : result == kMsgVersionTooHigh ? "refused, too high"
-                                                              : "refused, version unreadable");
+            CExplain::Fact("version check: runtime %s, minjre %s, maxjre %s: %s", version.c_str(),
+                           minVersion.IsEmpty() ? "(none)" : minVersion.c_str(),
+                           maxVersion.IsEmpty() ? "(none)" : maxVersion.c_str(),
+                           result == kLaunchOk            ? "accepted"
+                           : result == kMsgVersionTooLow  ? "refused, too low"
+                           : result == kMsgVersionTooHigh ? "refused, too high"
+                                                          : "refused, version unreadable");
         } else if (CExplain::On()) {
             CExplain::Fact("version check: skipped, neither minjre nor maxjre is set");
         }

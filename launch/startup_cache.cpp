@@ -4,8 +4,8 @@
 // later run hands the archive to the runtime only when the stamp still
 // matches, because a truncated or rewritten archive can crash the runtime
 // while it maps it. The archive is never written in place, so a concurrent
-// start never sees half an archive. Runtimes 13 to 25 take the same options;
-// older ones get nothing.
+// start never sees half an archive. Runtimes from 13 on take these options
+// (24 and later also log under "aot"); older ones get nothing.
 #include "launch/startup_cache.h"
 
 #include <dirent.h>
@@ -30,6 +30,11 @@ namespace {
 
 const int kFirstDynamicArchiveFeature = 13;
 const int kHighestFeature = 999;
+// The end of an archive's name that changes with the files' identity: the
+// identity hash's 16 hexadecimal digits and ".jsa".
+const int kIdentitySuffixLength = 16 + 4;
+// The first runtime feature whose class-data messages also log under "aot".
+const int kFirstAotLoggingFeature = 24;
 // Free space a first run needs beyond twice the executable's size: a runtime
 // that runs out of room while it writes the archive ends the process with an
 // error, so a nearly full disk gets no archive at all.
@@ -191,7 +196,7 @@ int FeatureNumber(const char* p, const char* end) {
 }
 
 void Refuse(const char* why, bool logIt) {
-    if (CExplain::On()) CExplain::Fact("startup cache: not used, %s", why);
+    CExplain::Fact("startup cache: not used, %s", why);
     if (logIt) SayWarning("tvx: startup cache not used: %s", why);
 }
 
@@ -309,7 +314,7 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
     using namespace startup_cache;
     MyCString value = CSettingsLoader::EnvProcess(loader.GetCommon("startupcache"), false);
     if (value.IsEmpty() || value.CompareNoCase("false") == 0) {
-        if (CExplain::On()) CExplain::Fact("startup cache: off");
+        CExplain::Fact("startup cache: off");
         return;
     }
     bool ownLogging = false;
@@ -330,7 +335,7 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
     archive += name;
 
     if (ArchiveIsIntact(archive)) {
-        if (CExplain::On()) CExplain::Fact("startup cache: using %s (runtime feature %d)", archive.c_str(), feature);
+        CExplain::Fact("startup cache: using %s (runtime feature %d)", archive.c_str(), feature);
         MyCString option("-XX:SharedArchiveFile=");
         option += archive;
         launcher.AddOption(option);
@@ -341,7 +346,7 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
         }
         // Name prefix shared by every archive of this executable path and
         // runtime path: the name up to its identity hash.
-        RemoveLeftovers(dir, name, name.GetLength() - 20);
+        RemoveLeftovers(dir, name, name.GetLength() - kIdentitySuffixLength);
         MyCString temporary;
         temporary.Format("%s.%ld.tmp", archive.c_str(), static_cast<long>(getpid()));
         if (temporary.GetLength() >= PATH_MAX) return Refuse("the cache path is too long", true);
@@ -354,8 +359,7 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
         memcpy(g_temporary, temporary.c_str(), static_cast<size_t>(temporary.GetLength()) + 1);
         memcpy(g_archive, archive.c_str(), static_cast<size_t>(archive.GetLength()) + 1);
         atexit(PublishArchive);
-        if (CExplain::On())
-            CExplain::Fact("startup cache: creating %s at exit (runtime feature %d)", archive.c_str(), feature);
+        CExplain::Fact("startup cache: creating %s at exit (runtime feature %d)", archive.c_str(), feature);
         MyCString option("-XX:ArchiveClassesAtExit=");
         option += temporary;
         launcher.AddOption(option);
@@ -363,5 +367,6 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
     // A missing, foreign or unusable archive is then skipped silently: the
     // runtime's class-sharing messages would go to the user's terminal.
     launcher.AddOption("-Xshare:auto");
-    if (!ownLogging) launcher.AddOption(feature >= 24 ? "-Xlog:cds*=off,aot*=off" : "-Xlog:cds*=off");
+    if (!ownLogging)
+        launcher.AddOption(feature >= kFirstAotLoggingFeature ? "-Xlog:cds*=off,aot*=off" : "-Xlog:cds*=off");
 }

@@ -358,7 +358,7 @@ bool AppArchive::WriteTo(int fd, uint64_t offset, uint64_t* length, std::string*
             return false;
         }
         uint32_t signature = tvx_layout::ReadLE32(first);
-        if (signature != tvx_layout::kLocalHeaderSignature && signature != tvx_layout::kEocdSignature) {
+        if (!tvx_layout::IsArchiveStart(signature)) {
             *error = s.path + ": data precedes the archive's first entry; the launcher needs the archive to begin "
                               "with one";
             return false;

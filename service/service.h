@@ -70,8 +70,9 @@ int TheServiceMainLinux(unsigned argc, char** argv, bool daemonize);
 // stop handling for SIGTERM.
 void SetIsServiceFlag();
 // The stop steps for signal `sig`: the application's onStop, pid file and
-// lock released, then the previous SIGTERM disposition. Runs on the service's
-// stop thread (the signal handler itself only forwards the signal there).
+// lock released, then the previous SIGTERM disposition. Runs them on the
+// calling thread; a signal that arrives is forwarded by the handler to the
+// service's stop thread, which runs the same steps.
 void ServiceHandler(int sig);
 // Puts the previous SIGTERM and SIGINT dispositions back and ends the stop thread.
 void StopServiceHandler();

@@ -223,7 +223,7 @@ MyCString CSettingsLoader::FindJvmFromEnv() {
     for (const char* name : kHomeVariables) {
         const char* home = getenv(name);
         if (!home || !*home) {
-            if (CExplain::On()) CExplain::Fact("runtime source e (%s): refused, not set", name);
+            CExplain::Fact("runtime source e (%s): refused, not set", name);
             continue;
         }
         MyCString found = FindLibjvmFile(home);
@@ -244,7 +244,7 @@ MyCString CSettingsLoader::FindJvmFromReg(MyCString) {
     const char kSource[] = "s (java on PATH)";
     char path[kProbePathSize];
     if (!ReadJavaCommandPath(path, kProbePathSize)) {
-        if (CExplain::On()) CExplain::Fact("runtime source %s: refused, its path is too long", kSource);
+        CExplain::Fact("runtime source %s: refused, its path is too long", kSource);
         return MyCString();
     }
     if (CExplain::On()) {
@@ -254,7 +254,7 @@ MyCString CSettingsLoader::FindJvmFromReg(MyCString) {
             CExplain::Fact("runtime source %s: java command %s", kSource, path);
     }
     if (!FollowLinkChain(path, kProbePathSize)) {
-        if (CExplain::On()) CExplain::Fact("runtime source %s: refused, its links do not end", kSource);
+        CExplain::Fact("runtime source %s: refused, its links do not end", kSource);
         return MyCString();
     }
     char* slash = strrchr(path, '/');
@@ -272,7 +272,7 @@ static MyCString SearchJvm(CSettingsLoader& loader) {
     MyCString order = loader.GetCommon("jre_order");
     for (int i = 0; i < order.GetLength(); ++i) order[i] = static_cast<char>(tolower(static_cast<unsigned char>(order[i])));
     if (!strpbrk(order, kDefaultOrder)) order = kDefaultOrder;
-    if (CExplain::On()) CExplain::Fact("runtime search order %s", order.c_str());
+    CExplain::Fact("runtime search order %s", order.c_str());
 
     for (int i = 0; i < order.GetLength(); ++i) {
         MyCString found;
@@ -280,7 +280,7 @@ static MyCString SearchJvm(CSettingsLoader& loader) {
             case 'c': {
                 MyCString library = CSettingsLoader::EnvProcess(loader.GetCommon("jvmdll"), false);
                 if (library.IsEmpty()) {
-                    if (CExplain::On()) CExplain::Fact("runtime source c (jvmdll): refused, not set");
+                    CExplain::Fact("runtime source c (jvmdll): refused, not set");
                     break;
                 }
                 library = loader.ToAbsolutePath(library);
@@ -304,7 +304,7 @@ static MyCString SearchJvm(CSettingsLoader& loader) {
                 found = loader.FindJvmFromEnv();
                 break;
             default:  // "i" (nothing to search on this platform) and other characters
-                if (CExplain::On()) CExplain::Fact("runtime source %c: searches nothing here", order[i]);
+                CExplain::Fact("runtime source %c: searches nothing here", order[i]);
                 break;
         }
         if (!found.IsEmpty()) return found;

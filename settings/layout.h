@@ -43,6 +43,12 @@ inline uint64_t CommentSearchStart(uint64_t size) {
     return size > window + kEocdSize ? size - window - kEocdSize : 0;
 }
 
+// The first record of a ZIP archive: a local file header, or the
+// end-of-central-directory record of an empty archive.
+inline bool IsArchiveStart(uint32_t signature) {
+    return signature == kLocalHeaderSignature || signature == kEocdSignature;
+}
+
 inline uint32_t ReadLE32(const unsigned char* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);

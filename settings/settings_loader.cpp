@@ -46,12 +46,6 @@ int Utf16Mark(const MyCString& t) {
     return 0;
 }
 
-// The first record of a ZIP archive: a local file header, or the
-// end-of-central-directory record of an empty archive.
-bool IsArchiveStart(uint32_t signature) {
-    return signature == tvx_layout::kLocalHeaderSignature || signature == tvx_layout::kEocdSignature;
-}
-
 // A NUL in the external file would end the combined settings text there
 // and hide every later line, the settings block's included: each zero byte
 // (each zero code unit of UTF-16 text) becomes a line end instead.
@@ -174,7 +168,7 @@ void CSettingsLoader::CalcZipremEndOffset() {
     // Lengths that do not describe this file (a truncated or altered file)
     // do not land on the archive's first record.
     const uint64_t archiveStart = end + tvx_layout::kOpaqueSize;
-    if (!image.Holds(archiveStart, 4) || !IsArchiveStart(tvx_layout::ReadLE32(image.Data() + archiveStart))) {
+    if (!image.Holds(archiveStart, 4) || !tvx_layout::IsArchiveStart(tvx_layout::ReadLE32(image.Data() + archiveStart))) {
         ReportDamage(file, "no ZIP archive where the appended data places it (truncated or altered)");
         return;
     }

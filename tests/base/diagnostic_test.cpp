@@ -46,7 +46,7 @@ const struct {
      "", "path too long to search"},
 };
 
-TEST(DiagnosticTest, EachWriterSaysOneLineInItsForm) {
+TEST(Diagnostic, EachWriterSaysOneLineInItsForm) {
     for (const auto& row : kWriters) {
         SCOPED_TRACE(row.name);
         int fds[2];
@@ -67,7 +67,7 @@ TEST(DiagnosticTest, EachWriterSaysOneLineInItsForm) {
     }
 }
 
-TEST(DiagnosticTest, EachWriterSurvivesAStandardErrorWhoseReaderHasGone) {
+TEST(Diagnostic, EachWriterSurvivesAStandardErrorWhoseReaderHasGone) {
     for (const auto& row : kWriters) {
         SCOPED_TRACE(row.name);
         int fds[2];

@@ -20,8 +20,6 @@
 
 namespace {
 
-typedef void* (*StaticAddressFn)(int);
-
 key_t ExeKey() {
     char path[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -61,21 +59,21 @@ public:
             ADD_FAILURE() << dlerror();
             return;
         }
-        probe_ = reinterpret_cast<StaticAddressFn>(dlsym(handle_, "tvx_static_address"));
+        shm_ = static_cast<CShmWithinProc*>(tvxtest::ImageObject(handle_, path, "shm"));
     }
     ~LoadedCopy() { Unload(); }
     // Runs the copy's static destructors.
     void Unload() {
         if (handle_) dlclose(handle_);
         handle_ = nullptr;
-        probe_ = nullptr;
+        shm_ = nullptr;
     }
-    CShmWithinProc* Shm() const { return probe_ ? static_cast<CShmWithinProc*>(probe_(0)) : nullptr; }
+    CShmWithinProc* Shm() const { return shm_; }
 
 private:
     tvxtest::TempDir dir_;
     void* handle_ = nullptr;
-    StaticAddressFn probe_ = nullptr;
+    CShmWithinProc* shm_ = nullptr;
 };
 
 // Runs `check` in a forked child (which inherits this process's environment

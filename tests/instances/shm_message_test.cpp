@@ -21,6 +21,17 @@
 #include "instances/shm_message.h"
 
 namespace {
+// Called before each pthread_mutex_unlock of this program while set.
+std::function<void(pthread_mutex_t*)> unlockHook;
+}  // namespace
+
+extern "C" int __real_pthread_mutex_unlock(pthread_mutex_t* mutex);
+extern "C" int __wrap_pthread_mutex_unlock(pthread_mutex_t* mutex) {
+    if (unlockHook) unlockHook(mutex);
+    return __real_pthread_mutex_unlock(mutex);
+}
+
+namespace {
 
 struct Message {
     int sender;
@@ -121,6 +132,34 @@ TEST(ShmMessage, FirstInstanceOwnsAndEveryInstanceIsListed) {
     EXPECT_EQ(pids[0], getpid()) << "the owner first";
     EXPECT_EQ(pids[1], getppid());
     EXPECT_EQ(block->instanceCount, 1) << "pruning dropped the owner's own entry";
+}
+
+// Another process may write any count into the table's header at any time,
+// also right after a registering instance has pruned the table and before it
+// reads the table again: the unlocking that ends the pruning stands for that
+// moment. The block ends where an inaccessible page begins, so one read past
+// the table ends the child by SIGSEGV.
+TEST(ShmMessage, RegisteringNeverReadsPastTheTableWhateverCountIsWritten) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const long page = sysconf(_SC_PAGESIZE);
+        void* mapped = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        char* area = static_cast<char*>(mapped);
+        if (mapped == MAP_FAILED || mprotect(area + page, page, PROT_NONE) != 0) _exit(2);
+        auto* block = reinterpret_cast<ChannelBlock*>(area + page - sizeof(ChannelBlock));
+        CShmMessage first(block, getpid());
+        unlockHook = [block](pthread_mutex_t* mutex) {
+            if (mutex == &block->mutex) __atomic_store_n(&block->instanceCount, 1 << 20, __ATOMIC_RELAXED);
+        };
+        CShmMessage second(block, getppid());
+        unlockHook = nullptr;
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_FALSE(WIFSIGNALED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(ShmMessage, MessagesOfEverySizeArriveWhole) {

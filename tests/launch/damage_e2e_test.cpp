@@ -20,7 +20,7 @@ using launchtest::ProbeValues;
 using tvxtest::RunOptions;
 using tvxtest::RunResult;
 
-const std::string kProbe = "launchtest.Probe";
+using launchtest::kProbe;
 const char kNoMainClass[] = "The main startup class could not be found.";
 
 // A hang is a failure: the launcher must not wait on a FIFO.

@@ -16,7 +16,7 @@ using launchtest::PackedApp;
 using tvxtest::RunOptions;
 using tvxtest::RunResult;
 
-const char kProbe[] = "launchtest.Probe";
+using launchtest::kProbe;
 
 RunOptions Explaining() {
     RunOptions options;

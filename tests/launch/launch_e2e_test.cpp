@@ -24,7 +24,7 @@ using launchtest::ProbeValues;
 using tvxtest::RunOptions;
 using tvxtest::RunResult;
 
-const std::string kProbe = "launchtest.Probe";
+using launchtest::kProbe;
 
 TEST(LaunchArguments, SettingsWordsThenCommandLineReachMain) {
     PackedApp app({"argv one \"two words\"", "argv three\\ four", "argv \"\""}, kProbe);

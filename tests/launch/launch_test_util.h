@@ -12,6 +12,8 @@ namespace launchtest {
 
 // The probe application's jar (main class launchtest.Probe in its manifest).
 std::string ProbeJar();
+// The probe's main class.
+constexpr char kProbe[] = "launchtest.Probe";
 // A stand-in runtime library built by the tests.
 std::string FakeLib(const std::string& name);
 // "java.version" of the machine's JDK.

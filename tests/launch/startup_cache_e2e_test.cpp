@@ -27,7 +27,7 @@ using launchtest::PackedApp;
 using tvxtest::RunOptions;
 using tvxtest::RunResult;
 
-const char kProbe[] = "launchtest.Probe";
+using launchtest::kProbe;
 // OpenJDK 17 of this build's processor.
 const std::string kJdk17 = tvxtest::JavaHome();
 

@@ -16,7 +16,7 @@ using launchtest::ProbeValues;
 using tvxtest::RunOptions;
 using tvxtest::RunResult;
 
-const std::string kProbe = "launchtest.Probe";
+using launchtest::kProbe;
 const std::string kGrin = "\xF0\x9F\x98\x80";  // U+1F600
 
 // Runs the packed probe as `env -i` would: no environment at all, so no

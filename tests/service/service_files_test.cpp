@@ -14,7 +14,7 @@ namespace {
 
 using servicetest::ServiceSandbox;
 
-std::string ProbeJar() { return tvxtest::TestJarsDir() + "/service-probe.jar"; }
+using servicetest::ProbeJar;
 
 const char kNoRuntime[] = "jvmdll=/nonexistent/libjvm.so";
 

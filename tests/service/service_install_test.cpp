@@ -18,7 +18,7 @@ namespace {
 using servicetest::InitSystem;
 using servicetest::ServiceSandbox;
 
-std::string ProbeJar() { return tvxtest::TestJarsDir() + "/service-probe.jar"; }
+using servicetest::ProbeJar;
 
 struct InitRow {
     const char* what;

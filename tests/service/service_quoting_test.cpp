@@ -16,7 +16,7 @@ namespace {
 using servicetest::InitSystem;
 using servicetest::ServiceSandbox;
 
-std::string ProbeJar() { return tvxtest::TestJarsDir() + "/service-probe.jar"; }
+using servicetest::ProbeJar;
 
 // The arguments, and the same as bash words for the install command.
 const std::vector<std::string> kHardArguments = {"*.log", "50%", "a b", "$HOME", "x;y", "'q'", "\xc3\xa9", ""};

@@ -15,7 +15,7 @@ namespace {
 
 using servicetest::ServiceSandbox;
 
-std::string ProbeJar() { return tvxtest::TestJarsDir() + "/service-probe.jar"; }
+using servicetest::ProbeJar;
 
 std::string Report(bool service, const std::string& args, const std::string& command) {
     return std::string("service=") + (service ? "true" : "false") + "\nargs=" + args + "\ncommand=" + command +

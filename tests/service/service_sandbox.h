@@ -13,6 +13,9 @@
 
 namespace servicetest {
 
+// The service probe application's jar.
+inline std::string ProbeJar() { return tvxtest::TestJarsDir() + "/service-probe.jar"; }
+
 enum class InitSystem { None, SystemD, UpStart, SysV, SysVRcd };
 
 class ServiceSandbox {

@@ -17,7 +17,7 @@ namespace {
 
 using servicetest::ServiceSandbox;
 
-std::string ProbeJar() { return tvxtest::TestJarsDir() + "/service-probe.jar"; }
+using servicetest::ProbeJar;
 
 // Files and processes a start may leave: the pid file, the lock file, and a
 // launcher still running.

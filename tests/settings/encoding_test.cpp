@@ -14,7 +14,7 @@ using settingstest::Bytes;
 
 using settingstest::ScopedLocale;
 
-std::string Str(const CBufferRefT<char>& s) { return std::string(s.GetData(), s.GetLength()); }
+using settingstest::Str;
 
 std::string Decode(const std::string& text) {
     CStringBufT<char> out;

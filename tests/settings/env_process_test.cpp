@@ -14,7 +14,7 @@ namespace {
 using settingstest::ScopedEnv;
 using settingstest::ScopedLocale;
 
-std::string Str(const MyCString& s) { return std::string(s.GetData(), s.GetLength()); }
+using settingstest::Str;
 
 std::string Expand(const std::string& text, bool utf8 = false) {
     return Str(CSettingsLoader::EnvProcess(MyCString(text.data(), static_cast<int>(text.size())), utf8));

@@ -18,7 +18,7 @@ std::string LauncherImage() {
     return image;
 }
 
-std::string Str(const MyCString& s) { return std::string(s.GetData(), s.GetLength()); }
+using settingstest::Str;
 
 TEST(LauncherRecord, OneUnpatchedRecordInTheImage) {
     const std::string image = LauncherImage();

@@ -34,7 +34,7 @@ void PrintTo(const ImageKind& kind, std::ostream* os) { *os << kind.name; }
 
 const std::vector<std::string> kLines = {"mainclass com.example.Main", "option -Xmx64m", "option -Dk=v"};
 
-std::string Str(const MyCString& s) { return std::string(s.GetData(), s.GetLength()); }
+using settingstest::Str;
 
 std::vector<std::string> All(CSettingsLoader& loader, const char* key) {
     MyCStringArray values;

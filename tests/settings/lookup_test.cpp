@@ -16,7 +16,7 @@ using settingstest::Bytes;
 
 using settingstest::ScopedLocale;
 
-std::string Str(const MyCString& s) { return std::string(s.GetData(), s.GetLength()); }
+using settingstest::Str;
 
 using settingstest::All;
 using settingstest::Collect;

@@ -8,10 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "base/buffer.h"
 #include "pack/layout_writer.h"
 #include "tests/support/test_support.h"
 
 namespace settingstest {
+
+// The bytes of a launcher string or buffer as a standard string.
+inline std::string Str(const CBufferRefT<char>& s) { return std::string(s.GetData(), s.GetLength()); }
 
 // A string literal with every byte, embedded NULs included.
 template <size_t N>

@@ -1,6 +1,8 @@
 #include "tests/support/test_support.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <link.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -175,6 +177,22 @@ void Pack(const std::string& jar, const std::string& output, const std::vector<s
     argv.push_back(jar);
     RunResult r = Run(argv);
     ASSERT_EQ(r.exitCode, 0) << "tvx-pack failed: " << r.err;
+}
+
+void* ImageObject(void* handle, const std::string& imagePath, const std::string& name) {
+    struct link_map* map = nullptr;
+    if (!handle || dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map) return nullptr;
+    RunResult r = Run({"nm", "--defined-only", imagePath});
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        // "<value> <kind> <name>"; the value is 8 or 16 digits wide.
+        std::istringstream fields(line);
+        std::string value, kind, symbol;
+        if (!(fields >> value >> kind >> symbol) || symbol != name) continue;
+        return reinterpret_cast<void*>(map->l_addr + std::stoull(value, nullptr, 16));
+    }
+    return nullptr;
 }
 
 }  // namespace tvxtest

@@ -68,6 +68,12 @@ bool CrossBuild();           // the launcher is built for another processor than
 void Pack(const std::string& jar, const std::string& output, const std::vector<std::string>& setLines,
           const std::vector<std::string>& extraArgs = {});
 
+// Address of the launcher's program-wide object `name` ("shm", "shmx",
+// "stdredir") in the copy of the image at `imagePath` that dlopen loaded as
+// `handle`: its entry in the image's symbol table (the object is not
+// exported) plus the copy's load offset. Null when there is no such entry.
+void* ImageObject(void* handle, const std::string& imagePath, const std::string& name);
+
 }  // namespace tvxtest
 
 #endif  // TVX_TESTS_SUPPORT_TEST_SUPPORT_H
