@@ -199,6 +199,11 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
         CExplain::Fact("launch failed: result %d", result);
         CExplain::Stop();
     }
+    // A damaged archive looks to the runtime like a missing class.
+    if (result == kMsgMainClassNotFound) {
+        MyCString damage = loader->ArchiveDamageText();
+        if (!damage.IsEmpty()) ReportMessage(damage);
+    }
     if (result != kLaunchOk) {
         MyCString text;
         if (result == kMsgVersionTooLow || result == kMsgVersionTooHigh)

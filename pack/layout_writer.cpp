@@ -21,6 +21,18 @@ bool Fits32(size_t n) { return (static_cast<uint64_t>(n) >> 32) == 0; }
 
 }  // namespace
 
+int64_t Zip64LocatorTarget(const unsigned char* locator) {
+    if (tvx_layout::ReadLE32(locator) != tvx_layout::kZip64LocatorSignature) return -1;
+    uint64_t target = tvx_layout::ReadLE64(locator + tvx_layout::kZip64LocatorOffsetField);
+    return (target >> 62) != 0 ? -1 : static_cast<int64_t>(target);
+}
+
+bool IsZip64RecordSignature(const unsigned char* bytes) {
+    return tvx_layout::ReadLE32(bytes) == tvx_layout::kZip64RecordSignature;
+}
+
+void EncodeLE64(unsigned char* out, uint64_t value) { tvx_layout::WriteLE64(out, value); }
+
 long FindLengthRecord(const std::string& image) {
     const std::string marker(tvx_layout::kRecordMarker, tvx_layout::kRecordMarkerSize);
     size_t pos = image.find(marker);
@@ -103,7 +115,20 @@ bool BuildExecutable(const Layout& layout, std::string* out, std::string* error)
     tvx_layout::WriteLE32(reinterpret_cast<unsigned char*>(&(*out)[static_cast<size_t>(record)]),
                           static_cast<uint32_t>(archiveLength));
     *out += AppendedHeader(layout);
+    const uint64_t archiveStart = out->size();
     *out += layout.archive;
+    if (comment >= 0) {
+        std::string& file = *out;
+        auto read = [&file](uint64_t at, uint64_t n, unsigned char* to) {
+            memcpy(to, file.data() + at, static_cast<size_t>(n));
+            return true;
+        };
+        auto write = [&file](uint64_t at, const unsigned char* from, uint64_t n) {
+            memcpy(&file[static_cast<size_t>(at)], from, static_cast<size_t>(n));
+            return true;
+        };
+        RebaseZip64Locator(archiveStart, archiveStart + archiveLength - tvx_layout::kEocdSize, read, write);
+    }
     return true;
 }
 

@@ -219,6 +219,14 @@ bool PackExecutable(const PackRequest& request, PackResult* result, std::string*
     uint64_t comment = 0;
     if (!CheckComment(temp.fd(), fileSize, archiveTotal, &comment, error)) return false;
     const uint64_t archiveLength = archiveTotal - comment;
+    auto readBack = [&temp](uint64_t at, uint64_t n, unsigned char* to) { return ReadAt(temp.fd(), to, n, at); };
+    auto writeBack = [&temp](uint64_t at, const unsigned char* from, uint64_t n) {
+        return WriteAt(temp.fd(), from, n, at);
+    };
+    if (!RebaseZip64Locator(base, base + archiveLength - tvx_layout::kEocdSize, readBack, writeBack)) {
+        *error = Errno("cannot rewrite the archive's ZIP64 locator in " + request.output);
+        return false;
+    }
     if (archiveLength > kMaxPieceSize) {
         *error = request.jar + ": the archive is 4 GiB or larger (its length field is 32 bits)";
         return false;

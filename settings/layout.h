@@ -31,6 +31,19 @@ constexpr int kLengthFieldSize = 4;
 constexpr int kEocdSize = 22;           // ZIP end-of-central-directory record
 constexpr uint32_t kEocdSignature = 0x06054b50;  // "PK\5\6"
 constexpr uint32_t kLocalHeaderSignature = 0x04034b50;  // "PK\3\4"
+constexpr uint32_t kCentralHeaderSignature = 0x02014b50;  // "PK\1\2"
+constexpr int kCentralHeaderSize = 46;
+constexpr int kLocalHeaderSize = 30;
+// An archive of more than 65,535 entries ends with a ZIP64 end record, then
+// a locator that gives the record's offset, then the end record. Readers
+// find the ZIP64 record through the locator before they know where the
+// archive begins, so in an executable the locator's offset counts from the
+// file's first byte (every other offset counts from the archive's).
+constexpr uint32_t kZip64RecordSignature = 0x06064b50;   // "PK\6\6"
+constexpr uint32_t kZip64LocatorSignature = 0x07064b50;  // "PK\6\7"
+constexpr int kZip64RecordSize = 56;
+constexpr int kZip64LocatorSize = 20;
+constexpr int kZip64LocatorOffsetField = 8;
 // Longest settings text (block or external file) the launcher accepts, in
 // bytes; the generator refuses to write a longer block.
 constexpr uint32_t kMaxSettingsText = 64u << 20;
@@ -53,11 +66,22 @@ inline uint32_t ReadLE32(const unsigned char* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
+inline uint16_t ReadLE16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint64_t ReadLE64(const unsigned char* p) {
+    return static_cast<uint64_t>(ReadLE32(p)) | (static_cast<uint64_t>(ReadLE32(p + 4)) << 32);
+}
 inline void WriteLE32(unsigned char* p, uint32_t v) {
     p[0] = static_cast<unsigned char>(v);
     p[1] = static_cast<unsigned char>(v >> 8);
     p[2] = static_cast<unsigned char>(v >> 16);
     p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+inline void WriteLE64(unsigned char* p, uint64_t v) {
+    WriteLE32(p, static_cast<uint32_t>(v));
+    WriteLE32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
 }  // namespace tvx_layout

@@ -5,6 +5,7 @@
 
 #include "base/diagnostic.h"
 #include "base/text_convert.h"
+#include "settings/archive_check.h"
 #include "settings/layout.h"
 #include "settings/settings_loader.h"
 #include "settings/settings_private.h"
@@ -190,6 +191,10 @@ void CSettingsLoader::AppendInnerRemark() {
         ReportDamage(file, "the settings length is larger than the data before it (damaged)");
         return;
     }
+    if (const char* damage = SettingsLengthDamage(image.Data(), image.Size(), static_cast<uint64_t>(m_remarkEnd))) {
+        ReportDamage(file, damage);
+        return;
+    }
 
     // The text up to its first NUL; the rest of the T bytes stay NUL.
     const char* text = reinterpret_cast<const char*>(image.Data() + lengthField - length);
@@ -200,6 +205,20 @@ void CSettingsLoader::AppendInnerRemark() {
     memcpy(block.Data(), text, static_cast<size_t>(used));
     memset(block.Data() + used, 0, length - static_cast<size_t>(used));
     AppendAsUtf8(*this, block);
+}
+
+MyCString CSettingsLoader::ArchiveDamageText() const {
+    MyCString line;
+    if (m_remarkEnd < tvx_layout::kLengthFieldSize) return line;  // no archive found, and said so
+    MyCString file = SettingsFile();
+    CMappedFile image(file);
+    const uint32_t archive =
+        m_readSelf ? ArchiveLengthOfSelf() : ArchiveLengthInImage(image.Data(), image.Size());
+    char text[512];
+    const uint64_t archiveStart = static_cast<uint64_t>(m_remarkEnd) + tvx_layout::kOpaqueSize;
+    if (const char* damage = ArchiveDamage(image.Data(), image.Size(), archiveStart, archive, text, sizeof text))
+        line.Format("%s: %s", file.c_str(), damage);
+    return line;
 }
 
 void CSettingsLoader::AppendAsUtf8(CStringBufT<char>& dst, const MyCString& text) {

@@ -75,6 +75,10 @@ public:
     const MyCString& CurDir() const { return m_curDir; }
     int ExternalPrefixLength() const { return m_externalLength; }
     int RemarkEndOffset() const { return m_remarkEnd; }
+    // One line naming the executable and what is wrong with its application
+    // archive (its end records, central directory or local headers); empty
+    // when nothing is.
+    MyCString ArchiveDamageText() const;
     // The external configuration file that was read ("" when none); its
     // lines are gone again when "disableexternal" discarded it.
     const MyCString& ExternalFile() const { return m_externalFile; }

@@ -112,3 +112,70 @@ TEST(LaunchDamage, DamagedAppendedDataIsNamedBeforeTheUsualMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+// Damage inside the archive: the runtime sees a missing class, the launcher
+// names what is wrong first.
+TEST(LaunchDamage, DamagedArchiveIsNamedBeforeTheMissingClass) {
+    const struct {
+        const char* name;
+        void (*damage)(std::string& bytes, size_t blockEnd);
+        const char* line;
+        bool atLoad;
+    } rows[] = {
+        {"settings length of 16",
+         [](std::string& bytes, size_t blockEnd) {
+             bytes.replace(blockEnd, 4, std::string("\x10\0\0\0", 4));
+         },
+         ": the settings length does not lead back to the launcher program before it (damaged); its settings are "
+         "ignored", true},
+        {"archive comment length 0xffff",
+         [](std::string& bytes, size_t) { bytes.replace(bytes.size() - 2, 2, "\xff\xff"); },
+         ": the archive's end record declares a comment of 65535 bytes, but 0 bytes follow it (damaged)", false},
+        {"2000 random bytes up to the central directory's first header",
+         [](std::string& bytes, size_t) {
+             const size_t eocd = bytes.size() - 22;
+             const size_t directorySize = static_cast<unsigned char>(bytes[eocd + 12]) |
+                                          static_cast<unsigned char>(bytes[eocd + 13]) << 8;
+             // Ending 40 bytes into the directory: entry data and the first header.
+             const size_t at = eocd - directorySize + 40 - 2000;
+             unsigned seed = 22;
+             for (size_t i = 0; i < 2000; ++i) bytes[at + i] = static_cast<char>((seed = seed * 1103515245 + 12345) >> 16);
+         },
+         ": central directory entry 1 of ", false},
+        {"central directory name length 0xffff",
+         [](std::string& bytes, size_t) {
+             const size_t eocd = bytes.size() - 22;
+             const size_t directorySize = static_cast<unsigned char>(bytes[eocd + 12]) |
+                                          static_cast<unsigned char>(bytes[eocd + 13]) << 8;
+             bytes.replace(eocd - directorySize + 28, 2, "\xff\xff");
+         },
+         ": central directory entry 1 of ", false},
+    };
+    const std::string blockTail = "property block.prop=1\r\n";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        PackedApp app({"property block.prop=1"}, kProbe);
+        std::string bytes = tvxtest::ReadFile(app.exe);
+        const size_t start = bytes.find(blockTail + '\0');
+        ASSERT_NE(start, std::string::npos);
+        row.damage(bytes, start + blockTail.size() + 1);
+        tvxtest::WriteFile(app.exe, bytes, 0755);
+        RunResult r = app.Run({}, Deadline());
+        EXPECT_EQ(r.exitCode, 7) << r.err << app.ErrLog();
+        // One line naming the damage: read with the settings, on the terminal
+        // before the log takes standard error; found at the failure, shown
+        // like a message (terminal and log) just before it.
+        const std::string line = app.exe + row.line;
+        if (row.atLoad) {
+            EXPECT_TRUE(Has(r.err, line)) << r.err;
+        } else {
+            EXPECT_LT(r.out.find(line), r.out.find(kNoMainClass)) << r.out;
+            EXPECT_LT(app.ErrLog().find(line), app.ErrLog().find(kNoMainClass)) << app.ErrLog();
+        }
+        EXPECT_TRUE(Has(r.out, kNoMainClass)) << r.out;
+    }
+}
+
+}  // namespace
