@@ -38,6 +38,30 @@ jstring NewUtf8String(JNIEnv* env, const char* text) {
     return NewWideString(env, wide.c_str());
 }
 
+// Set while JNI_CreateJavaVM runs. A runtime that gives up during creation
+// (a heap too small, a bad option) ends the process itself, through its
+// exit or abort hook and then exit(1), the status of "no runtime found".
+// While it is being created the hooks report the failed start instead;
+// afterwards they return and the runtime ends the process its own way.
+volatile int g_creatingVm = 0;
+
+[[noreturn]] void RuntimeGaveUp() {
+    g_creatingVm = 0;
+    fflush(stdout);  // the runtime's own complaint comes first
+    ReportMessage(RSTR(kMsgJvmStartFailed));
+    exit(kMsgJvmStartFailed);
+}
+
+void JNICALL CreationExitHook(jint code) {
+    // Exiting with 0 while being created is a runtime that did what it was
+    // asked (such as writing a class-data archive), not a failure.
+    if (g_creatingVm && code != 0) RuntimeGaveUp();
+}
+
+void JNICALL CreationAbortHook() {
+    if (g_creatingVm) RuntimeGaveUp();
+}
+
 }  // namespace
 
 CJvmLauncher::CJvmLauncher() : m_library(nullptr), m_jvm(nullptr), m_env(nullptr), m_beforeMain(nullptr) {}
@@ -74,9 +98,14 @@ int CJvmLauncher::LaunchJVM(const char* path) {
     if (!create) create = reinterpret_cast<CreateJavaVMFn>(GetProcAddress(m_library, "JNI_CreateJavaVM_Impl"));
     if (!create) return kMsgJreNotValid;
 
-    int count = m_optionOffsets.GetSize();
-    JavaVMOption* options = static_cast<JavaVMOption*>(calloc(count > 0 ? count : 1, sizeof(JavaVMOption)));
-    for (int i = 0; i < count; ++i) options[i].optionString = m_optionText.Data() + m_optionOffsets[i];
+    const int given = m_optionOffsets.GetSize();
+    const int count = given + 2;
+    JavaVMOption* options = static_cast<JavaVMOption*>(calloc(count, sizeof(JavaVMOption)));
+    for (int i = 0; i < given; ++i) options[i].optionString = m_optionText.Data() + m_optionOffsets[i];
+    options[given].optionString = const_cast<char*>("exit");
+    options[given].extraInfo = reinterpret_cast<void*>(&CreationExitHook);
+    options[given + 1].optionString = const_cast<char*>("abort");
+    options[given + 1].extraInfo = reinterpret_cast<void*>(&CreationAbortHook);
 
     JavaVMInitArgs args;
     memset(&args, 0, sizeof args);
@@ -85,7 +114,9 @@ int CJvmLauncher::LaunchJVM(const char* path) {
     args.options = options;
     args.ignoreUnrecognized = JNI_TRUE;
 
+    g_creatingVm = 1;
     jint created = create(&m_jvm, reinterpret_cast<void**>(&m_env), &args);
+    g_creatingVm = 0;
 
     m_optionOffsets.Release();
     m_optionText.Release();

@@ -179,3 +179,29 @@ TEST(LaunchDamage, DamagedArchiveIsNamedBeforeTheMissingClass) {
 }
 
 }  // namespace
+
+namespace {
+
+// A runtime that ends the process while it is being created: its own text
+// stays, and the start is reported as failed (4), not with the status the
+// runtime chose (1, which means "no runtime found").
+TEST(LaunchDamage, RuntimeGivingUpInCreationIsAFailedStart) {
+    const struct {
+        const char* option;
+        const char* runtimeText;
+    } rows[] = {
+        {"option -Xmx1k", "Too small maximum heap"},
+        {"option -Xss1", "The Java thread stack size specified is too small"},  // creation fails without exiting
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.option);
+        PackedApp app({row.option}, kProbe);
+        RunResult r = app.Run({}, Deadline());
+        EXPECT_EQ(r.exitCode, 4) << r.out << r.err << app.ErrLog();
+        EXPECT_TRUE(Has(r.out + app.ErrLog(), row.runtimeText)) << r.out << app.ErrLog();
+        EXPECT_TRUE(Has(r.out, "Java Virtual Machine starts failed.")) << r.out;
+        EXPECT_TRUE(Has(app.ErrLog(), "Java Virtual Machine starts failed.")) << app.ErrLog();
+    }
+}
+
+}  // namespace

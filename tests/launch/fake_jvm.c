@@ -4,6 +4,8 @@
      "fail"        creation fails
      "noclass"     java/lang/System cannot be found (no version)
      "null"        java.version is null
+     "exit:N"      creation calls the "exit" hook with N, then fails
+     "abort"       creation calls the "abort" hook, then fails
      anything else java.version is that text (unset: "1.6.0_45")
    It records the creation arguments and the properties set, for tests that
    load it in-process. */
@@ -182,6 +184,17 @@ static jint Create(JavaVM** pvm, void** penv, void* initArgs) {
         ++g_optionCount;
     }
     if (strcmp(Mode(), "fail") == 0) return JNI_ERR;
+    /* A runtime giving up: its hook first, then exit(1) as the real one does. */
+    if (strncmp(Mode(), "exit:", 5) == 0 || strcmp(Mode(), "abort") == 0) {
+        for (int i = 0; i < args->nOptions; ++i) {
+            void* hook = args->options[i].extraInfo;
+            if (strcmp(args->options[i].optionString, "exit") == 0 && Mode()[0] == 'e')
+                ((void(JNICALL*)(jint))hook)(atoi(Mode() + 5));
+            if (strcmp(args->options[i].optionString, "abort") == 0 && Mode()[0] == 'a')
+                ((void(JNICALL*)(void))hook)();
+        }
+        exit(1);
+    }
 
     g_functions.FindClass = FindClass;
     g_functions.GetStaticMethodID = GetStaticMethodID;

@@ -95,11 +95,41 @@ TEST(JvmLauncherFake, CreationReceivesOptionsInOrder) {
     auto version = FakeEntry<int (*)()>("fake_jvm.so", "fake_jvm_version");
     auto ignore = FakeEntry<int (*)()>("fake_jvm.so", "fake_jvm_ignore_unrecognized");
     ASSERT_TRUE(count && option && version && ignore);
-    ASSERT_EQ(count(), 4);
+    // The given options in order, then the runtime's exit and abort hooks.
+    ASSERT_EQ(count(), 6);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(option(i), options[i]);
+    EXPECT_STREQ(option(4), "exit");
+    EXPECT_STREQ(option(5), "abort");
     EXPECT_EQ(version(), 0x00010002);
     EXPECT_EQ(ignore(), 1);
     launcher.Close();
+}
+
+// A runtime that ends the process while it is being created: through its
+// hooks the start is reported as failed (4), whatever status the runtime
+// would have exited with; an exit with 0 is the runtime's own business.
+TEST(JvmLauncherFakeDeathTest, RuntimeGivingUpInCreationIsAFailedStart) {
+    const struct {
+        const char* mode;
+        int status;
+        const char* shown;
+    } rows[] = {
+        {"exit:1", 4, "Java Virtual Machine starts failed."},
+        {"exit:77", 4, "Java Virtual Machine starts failed."},
+        {"abort", 4, "Java Virtual Machine starts failed."},
+        {"exit:0", 1, "^$"},  // the hook returns; the runtime exits as it would
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mode);
+        EXPECT_EXIT(
+            {
+                FakeMode mode(row.mode);
+                CJvmLauncher launcher;
+                launcher.LaunchJVM(FakeLib("fake_jvm.so").c_str());
+                exit(99);
+            },
+            ::testing::ExitedWithCode(row.status), row.shown);
+    }
 }
 
 TEST(JvmLauncherFake, VersionText) {
