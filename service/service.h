@@ -126,6 +126,10 @@ int BuildScriptSysV(ServiceScript& buffer, const char* name, const char* path, c
 // null (empty) when the text is acceptable, else a sentence saying what is wrong.
 const char* CheckServiceName(const char* name);
 const char* CheckServicePath(const char* path);
+// Why systemd would refuse "<name>.service" as a unit name (it takes ASCII
+// letters, digits and ":_.-", one "@" between a template's name and its
+// instance, 255 bytes at most); null when it takes it.
+const char* CheckSystemDUnitName(const char* name);
 // Arguments are refused only for control characters; the sentence names the
 // argument and the reason.
 MyCString CheckServiceArguments(const char* args);

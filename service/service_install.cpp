@@ -152,6 +152,12 @@ int UninstallService() {
 }
 
 int InstallServiceSystemD(bool autoStart, const MyCString& args) {
+    if (const char* problem = CheckSystemDUnitName(prog)) {
+        MyCString text;
+        text.Format("ERROR: The unit name \"%s.service\" cannot be installed: %s", prog, problem);
+        ReportMessage(text);
+        return kServiceRefused;
+    }
     ServiceScript script;
     int length = BuildScriptSystemD(script, prog, execpath, args);
     int result = InstallFile(InitFile{systemdp, ".service"}, script, length, 0);

@@ -51,6 +51,28 @@ const char kSysVTemplate[] =
     "\n"
     "RETVAL=0\n"
     "\n"
+    "# Where that library is missing (Debian): the same three functions on\n"
+    "# start-stop-daemon, each defined only when the library did not\n"
+    "[ -d /var/lock/subsys ] || lockfile=/var/lock/${prog}\n"
+    "declare -F daemon >/dev/null || daemon() {\n"
+    "\tstart-stop-daemon --start --quiet --oknodo --pidfile \"$pidfile\" --exec \"$1\" -- \"${@:2}\"\n"
+    "}\n"
+    "declare -F killproc >/dev/null || killproc() {\n"
+    "\tstart-stop-daemon --stop --quiet --oknodo --retry TERM/30/KILL/5 --pidfile \"$pidfile\" --exec \"$1\"\n"
+    "}\n"
+    "declare -F status >/dev/null || status() {\n"
+    "\tlocal running\n"
+    "\tstart-stop-daemon --status --pidfile \"$pidfile\" --exec \"$1\"\n"
+    "\trunning=$?\n"
+    "\tcase $running in\n"
+    "\t0) echo \"$prog (pid $(cat \"$pidfile\" 2>/dev/null)) is running...\" ;;\n"
+    "\t1) echo \"$prog dead but pid file exists\" ;;\n"
+    "\t3) echo \"$prog is stopped\" ;;\n"
+    "\t*) echo \"$prog status unknown\" ;;\n"
+    "\tesac\n"
+    "\treturn $running\n"
+    "}\n"
+    "\n"
     "# Service\n"
     "start() {\n"
     "\techo -n $\"Starting $prog: \"\n"
@@ -151,5 +173,25 @@ const char* CheckServicePath(const char* path) {
         if (c != '/' && !IsPlainNameByte(c))
             return "The executable's path may hold only letters, digits and the characters / . _ - + , : = @.";
     }
+    return nullptr;
+}
+
+const char* CheckSystemDUnitName(const char* name) {
+    const size_t kMaxUnitName = 255;
+    const size_t length = name ? strlen(name) : 0;
+    if (length + strlen(".service") > kMaxUnitName) return "systemd takes unit names of 255 bytes at most.";
+    const char* at = nullptr;
+    for (const char* p = name; p && *p; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || strchr(":_.-", c)) continue;
+        if (c == '@' && !at) {
+            at = p;
+            continue;
+        }
+        return "systemd takes unit names of ASCII letters, digits and the characters : _ . - only (and one @ "
+               "between a template's name and its instance).";
+    }
+    if (at && (at == name || at[1] == '\0'))
+        return "systemd takes an @ in a unit name only between a template's name and its instance.";
     return nullptr;
 }

@@ -240,3 +240,101 @@ TEST(InstallRefusalTest, OverlongPathsAndNamesAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// A name systemd refuses as a unit name is refused before a unit is written,
+// with one line saying why and 281; the same name under SysV init, which
+// takes it, is installed.
+TEST(InstallRefusalTest, UnitNamesSystemdCannotTakeAreRefused) {
+    struct Row {
+        const char* name;
+        InitSystem init;
+        bool refused;
+    } rows[] = {
+        {"caf\xc3\xa9", InitSystem::SystemD, true}, {"a+b", InitSystem::SystemD, true},
+        {"a=b", InitSystem::SystemD, true},         {"a,b", InitSystem::SystemD, true},
+        {"caf\xe9", InitSystem::SystemD, true},     {"web@blue", InitSystem::SystemD, false},
+        {"a+b", InitSystem::SysV, false},           {"caf\xc3\xa9", InitSystem::SysV, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ServiceSandbox box(ProbeJar(), "probesvc");
+        std::string name = row.name;
+        auto r = box.Run("N='" + name + R"SH('
+cp "$EXE" "$T/$N"
+# (not through env, which takes a name holding "=" for an assignment)
+as_named() { local n=$1; shift; PATH="$LPATH" "$T/$N" "$@" >"$OUT/$n.out" 2>"$OUT/$n.err" </dev/null; echo $? >"$OUT/$n.rc"; }
+as_named install -install
+ls -A "$T/units-upper" /etc/init.d > "$OUT/written" 2>/dev/null
+as_named uninstall -uninstall
+exit 0
+)SH",
+                         row.init);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::string out = box.Read("install.out");
+        if (row.refused) {
+            EXPECT_EQ(box.Read("install.rc"), std::to_string(281 & 0xFF));
+            EXPECT_EQ(out, "ERROR: The unit name \"" + name + ".service\" cannot be installed: systemd takes unit names " +
+                               "of ASCII letters, digits and the characters : _ . - only (and one @ between a " +
+                               "template's name and its instance).\nService '" + name +
+                               "' install failed, error occurs.\n\n");
+            EXPECT_EQ(box.Read("written").find(name), std::string::npos) << box.Read("written");
+            EXPECT_EQ(box.Read("uninstall.rc"), std::to_string(282 & 0xFF));
+        } else {
+            EXPECT_EQ(box.Read("install.rc"), "0") << out;
+            EXPECT_EQ(out, "Service '" + name + "' installed successfully.\n\n");
+            EXPECT_NE(box.Read("written").find(name), std::string::npos) << box.Read("written");
+            EXPECT_EQ(box.Read("uninstall.rc"), "0");
+        }
+    }
+}
+
+// The SysV script on Debian, which has no /etc/init.d/functions: start,
+// status and stop through the real start-stop-daemon, each with the status
+// an init system expects, and a second start and stop that change nothing.
+TEST(SysVDebianTest, ScriptStartsReportsAndStopsTheService) {
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    auto r = box.Run(R"SH(
+[ ! -e /etc/init.d/functions ] && [ ! -e /etc/rc.d/init.d/functions ] || { echo "a functions library exists" >&2; exit 1; }
+run_exe install -install
+S=/etc/init.d/probesvc
+SYS="PATH=/usr/sbin:/usr/bin:/sbin:/bin"
+step start env $SYS "$S" start
+wait_file "$T/probe-report.txt" || exit 1
+pid=$(cat /var/run/probesvc.pid); track "$pid"
+tr '\0' ' ' < "/proc/$pid/cmdline" > "$OUT/cmdline"
+step status env $SYS "$S" status
+step start2 env $SYS "$S" start
+[ "$(cat /var/run/probesvc.pid)" = "$pid" ] && echo same > "$OUT/same-pid"
+step stop env $SYS "$S" stop
+# Ended by the time stop returns (a zombie waiting for its reaper counts as ended).
+state=$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null)
+[ -n "$state" ] && [ "$state" != Z ] && echo "alive ($state)" > "$OUT/after-stop"
+ls -A /var/run/probesvc.pid /var/lock/probesvc /var/lock/subsys/probesvc > "$OUT/left" 2>/dev/null
+step status2 env $SYS "$S" status
+step stop2 env $SYS "$S" stop
+exit 0
+)SH",
+                     InitSystem::SysV);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(box.Read("install.rc"), "0");
+    EXPECT_EQ(box.Read("start.rc"), "0") << box.Read("start.err");
+    EXPECT_EQ(box.Read("start.out"), "Starting probesvc: Service ... \n");
+    EXPECT_EQ(box.Read("start.err"), "");
+    EXPECT_EQ(box.Read("cmdline"), box.exe() + " ");
+    EXPECT_EQ(box.Read("status.rc"), "0") << box.Read("status.err");
+    EXPECT_NE(box.Read("status.out").find("is running"), std::string::npos) << box.Read("status.out");
+    EXPECT_EQ(box.Read("start2.rc"), "0") << box.Read("start2.out") << box.Read("start2.err");
+    EXPECT_EQ(box.Read("same-pid"), "same\n") << "a second start leaves the running service alone";
+    EXPECT_EQ(box.Read("stop.rc"), "0") << box.Read("stop.err");
+    EXPECT_EQ(box.Read("stop.out"), "Stopping probesvc: \n");
+    EXPECT_FALSE(tvxtest::FileExists(box.out("after-stop"))) << "the service still runs after stop: " << box.Read("after-stop");
+    EXPECT_EQ(tvxtest::ReadFile(box.dir() + "/probe-stopped.txt"), "stopped on Service stop\n");
+    EXPECT_EQ(box.Read("left"), "") << "pid file or lock file left behind";
+    EXPECT_EQ(box.Read("status2.rc"), "3") << box.Read("status2.out");
+    EXPECT_EQ(box.Read("status2.out"), "probesvc is stopped\n");
+    EXPECT_EQ(box.Read("stop2.rc"), "0") << box.Read("stop2.err");
+}
+
+}  // namespace

@@ -129,6 +129,25 @@ TEST(ServiceChecks, ServiceNames) {
     }
 }
 
+// systemd's own rule for unit names, applied when the unit is written.
+TEST(ServiceChecks, SystemDUnitNames) {
+    struct Row {
+        const char* name;
+        bool accepted;
+    } rows[] = {
+        {"billing", true},        {"my-app_2.1:x", true},  {"web@blue", true},       {"caf\xc3\xa9", false},
+        {"caf\xe9", false},        {"a+b", false},          {"a=b", false},           {"a,b", false},
+        {"@b", false},            {"a@", false},           {"a@b@c", false},         {"", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const char* problem = CheckSystemDUnitName(row.name);
+        EXPECT_EQ(problem == nullptr, row.accepted) << (problem ? problem : "");
+    }
+    EXPECT_EQ(CheckSystemDUnitName(std::string(247, 'a').c_str()), nullptr);  // 255 with ".service"
+    EXPECT_NE(CheckSystemDUnitName(std::string(248, 'a').c_str()), nullptr);
+}
+
 TEST(ServiceChecks, ExecutablePaths) {
     struct Row {
         const char* path;
