@@ -1,6 +1,6 @@
 # Entry points: `make demo` and `make test` do all set-up on a fresh Debian 12
 # machine (packages, configure, build) before they run.
-.PHONY: deps build test sanitize-test clang-test fuzz-test fuzz demo bench install uninstall deb clean cross-setup cross-build test-cross
+.PHONY: deps build check test sanitize-test clang-test fuzz-test fuzz demo bench install uninstall deb clean cross-setup cross-build test-cross
 
 # Where `make install` puts tvx, the staging root in front of it, and the
 # build tree it installs from.
@@ -18,6 +18,11 @@ deps:
 build: deps
 	cmake --preset default
 	cmake --build --preset default
+
+# The quick check for daily work: the default build and its own tests (unit
+# and end-to-end), a few minutes. `make test` is the full run CI executes.
+check: build
+	ctest --preset default
 
 # Every test of the default build, the unit tests under ASan + UBSan, every
 # test of a clang++ build (all builds treat warnings as errors), each fuzz

@@ -5,6 +5,10 @@
 #   - installs the packages of debian-packages.txt that are missing,
 #   - registers qemu-aarch64 and qemu-arm with binfmt_misc (mounting it first
 #     where a container has not), so ARM programs start like native ones,
+#   - decides by trying whether the kernel runs i386 programs (i386-exec.sh);
+#     where it does not, registers qemu-i386 the same way; where it does, no
+#     i386 emulator is registered (a binfmt_misc entry is consulted before the
+#     kernel's own ELF loader and would put every i386 program under qemu),
 #   - downloads Debian's openjdk-17-jre-headless for each processor with
 #     apt-get download and unpacks it with dpkg -x into
 #     SOURCE_DIR/build-<processor>/runtime.
@@ -44,8 +48,32 @@ if [[ ! -e $binfmt/register ]]; then
   "${sudo_cmd[@]}" mount -t binfmt_misc binfmt_misc "$binfmt" ||
     { echo "cannot mount binfmt_misc on $binfmt (the ARM tests need it)" >&2; exit 1; }
 fi
-for emu in qemu-aarch64 qemu-arm; do
-  if [[ ! -e $binfmt/$emu ]]; then
+emulators=(qemu-aarch64 qemu-arm)
+i386_exec=$("$here/i386-exec.sh")
+if [[ $i386_exec == native ]]; then
+  echo "i386: this kernel runs i386 programs; the i386 tests run natively"
+  if [[ -e $binfmt/qemu-i386 ]] && grep -qx enabled "$binfmt/qemu-i386"; then
+    # Installing qemu-user-static may have registered it; the kernel's own
+    # loader is the one to test.
+    echo "i386: turning off the qemu-i386 entry in binfmt_misc"
+    "${sudo_cmd[@]}" update-binfmts --disable qemu-i386
+  fi
+elif [[ ! -e $binfmt/qemu-i386 ]] || ! grep -qx enabled "$binfmt/qemu-i386"; then
+  echo "i386: this kernel does not run i386 programs; the i386 tests run under qemu-i386"
+  # Debian's qemu-user-static leaves i386 out of its formats on an x86-64
+  # machine, so the entry is registered here, as its ARM entries are: the
+  # ELF identification of a 32-bit x86 executable or shared object, the
+  # interpreter opened now (F) so that it also works in other mount
+  # namespaces. It lasts until the machine restarts.
+  [[ -e $binfmt/qemu-i386 ]] && echo -1 | "${sudo_cmd[@]}" tee "$binfmt/qemu-i386" >/dev/null
+  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
+    "${sudo_cmd[@]}" tee "$binfmt/register" >/dev/null
+  grep -qx enabled "$binfmt/qemu-i386" || { echo "qemu-i386 could not be registered with binfmt_misc" >&2; exit 1; }
+else
+  echo "i386: this kernel does not run i386 programs; the i386 tests run under qemu-i386 (registered earlier)"
+fi
+for emu in "${emulators[@]}"; do
+  if [[ ! -e $binfmt/$emu ]] || ! grep -qx enabled "$binfmt/$emu"; then
     "${sudo_cmd[@]}" update-binfmts --enable "$emu"
   fi
   grep -qx enabled "$binfmt/$emu" || { echo "$emu is not enabled in binfmt_misc" >&2; exit 1; }
