@@ -80,16 +80,30 @@ for emu in "${emulators[@]}"; do
 done
 
 # 3. One runtime per processor, unpacked from Debian's own package.
+# Under qemu-i386 the runtime's server VM is replaced by its Zero VM (Debian's
+# openjdk-17-jre-zero, the same OpenJDK 17 without a compiler): the i386
+# server VM depends on SIGSEGV handling that qemu-i386 does not reproduce
+# (its SafeFetch check at start-up, safepoint polls in compiled code and the
+# frame walk of a class-data dump all crash there), natively it does not.
+# runtime/VM names the VM a runtime directory holds, so a change of route
+# unpacks it again.
 for proc in "${processors[@]}"; do
   arch=$(debian_arch "$proc")
   runtime=$source_dir/build-$proc/runtime
   home=$runtime/usr/lib/jvm/java-17-openjdk-$arch
-  [[ -f $home/lib/server/libjvm.so ]] && continue
-  echo "Unpacking OpenJDK 17 for $proc into $runtime"
+  vm=server
+  [[ $proc == i386 && $i386_exec == qemu ]] && vm=zero
+  [[ -f $home/lib/server/libjvm.so && $(cat "$runtime/VM" 2>/dev/null) == "$vm" ]] && continue
+  echo "Unpacking OpenJDK 17 for $proc into $runtime ($vm VM)"
   rm -rf "$runtime"
   mkdir -p "$runtime/debs"
-  (cd "$runtime/debs" && "${apt[@]}" download -q "openjdk-17-jre-headless:$arch")
-  dpkg -x "$runtime"/debs/openjdk-17-jre-headless_*_"$arch".deb "$runtime"
+  packages=("openjdk-17-jre-headless:$arch")
+  [[ $vm == zero ]] && packages+=("openjdk-17-jre-zero:$arch")
+  (cd "$runtime/debs" && "${apt[@]}" download -q "${packages[@]}")
+  for deb in "$runtime"/debs/*.deb; do dpkg -x "$deb" "$runtime"; done
+  if [[ $vm == zero ]]; then
+    cp "$home/lib/zero/libjvm.so" "$home/lib/server/libjvm.so"
+  fi
   # The package links its configuration (jvm.cfg, security files) to
   # /etc/java-17-openjdk; point those links at the unpacked copies instead.
   find "$runtime/usr" -type l -lname '/etc/*' -print0 |
@@ -98,4 +112,5 @@ for proc in "${processors[@]}"; do
       if [[ -e $target ]]; then ln -sfn "$target" "$link"; fi
     done
   [[ -f $home/lib/server/libjvm.so ]] || { echo "no runtime library in $home" >&2; exit 1; }
+  echo "$vm" >"$runtime/VM"
 done
