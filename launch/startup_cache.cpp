@@ -6,6 +6,14 @@
 // while it maps it. The archive is never written in place, so a concurrent
 // start never sees half an archive. Runtimes from 13 on take these options
 // (24 and later also log under "aot"); older ones get nothing.
+//
+// The runtime maps the archive as code of this process, so the directory is
+// trusted only as a whole path (every directory from the root down belongs
+// to root or this user and nobody else can write it; a sticky root-owned
+// directory such as /tmp may hold one of ours), and once checked it is held
+// open: every file in it is reached through that descriptor, and the
+// runtime gets the archive as /proc/self/fd/N/<name>, a path nobody can
+// swap under it.
 #include "launch/startup_cache.h"
 
 #include <dirent.h>
@@ -17,6 +25,7 @@
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/random.h>
 #include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
@@ -42,9 +51,12 @@ const unsigned long long kSpareBytes = 64ull << 20;
 // Temporary archives of runs killed while writing are removed after this.
 const time_t kStaleTemporarySeconds = 3600;
 
-// Paths of this run's archive, for the publication at exit.
-char g_temporary[PATH_MAX];
-char g_archive[PATH_MAX];
+// This run's cache directory, held open from its check to the end of the
+// process, and the names in it of the archive and its temporary file, for
+// the publication at exit.
+int g_dir = -1;
+char g_temporary[NAME_MAX + 1];
+char g_archive[NAME_MAX + 1];
 
 unsigned long long Fnv1a(unsigned long long hash, const void* data, size_t size) {
     const unsigned char* p = static_cast<const unsigned char*>(data);
@@ -66,10 +78,20 @@ bool HashIdentity(const char* path, unsigned long long* hash) {
     return true;
 }
 
-MyCString StampPath(const char* archive) {
-    MyCString path(archive);
-    path += ".ok";
-    return path;
+MyCString StampName(const char* archive) {
+    MyCString name(archive);
+    name += ".ok";
+    return name;
+}
+
+// `base` followed by "." and 16 random hexadecimal digits and ".tmp": a name
+// nobody can plant anything at beforehand. Empty when no random bytes come.
+MyCString TemporaryName(const char* base) {
+    unsigned long long random = 0;
+    if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return MyCString();
+    MyCString name;
+    name.Format("%s.%016llx.tmp", base, random);
+    return name;
 }
 
 // Reads up to `size` - 1 bytes of a small file and ends them with a NUL;
@@ -84,8 +106,25 @@ ssize_t ReadSmallFile(const char* path, char* buffer, size_t size) {
     return n;
 }
 
-bool WriteWholeFile(const char* path, const char* text, size_t length) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+// Reads up to `size` - 1 bytes of the small regular file `name` in `dir`
+// and ends them with a NUL; the number read, or -1 when it cannot be read.
+// Neither a link nor a FIFO is opened in a way that could block or lead
+// elsewhere.
+ssize_t ReadSmallFileAt(int dir, const char* name, char* buffer, size_t size) {
+    int fd = openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return -1;
+    struct stat st;
+    ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, buffer, size - 1) : -1;
+    close(fd);
+    if (n < 0) return -1;
+    buffer[n] = '\0';
+    return n;
+}
+
+// Creates the new file `name` in `dir` (never an existing one, never through
+// a link) holding `text`.
+bool WriteNewFileAt(int dir, const char* name, const char* text, size_t length) {
+    int fd = openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     bool ok = write(fd, text, length) == static_cast<ssize_t>(length);
     return close(fd) == 0 && ok;
@@ -94,47 +133,130 @@ bool WriteWholeFile(const char* path, const char* text, size_t length) {
 // At exit: the archive the runtime wrote goes into place, then its stamp;
 // an empty or missing one (the runtime wrote nothing) is removed.
 void PublishArchive() {
-    if (!g_temporary[0]) return;
+    if (!g_temporary[0] || g_dir < 0) return;
     struct stat st;
-    if (stat(g_temporary, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && rename(g_temporary, g_archive) == 0)
-        startup_cache::WriteStamp(g_archive);
+    if (fstatat(g_dir, g_temporary, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+        renameat(g_dir, g_temporary, g_dir, g_archive) == 0)
+        startup_cache::WriteStampAt(g_dir, g_archive);
     else
-        unlink(g_temporary);
+        unlinkat(g_dir, g_temporary, 0);
     g_temporary[0] = '\0';
 }
 
-// Creates `path` and its missing parents (mode 0700); true when it is then a
-// directory owned by this user that nobody else can write to, so that no
-// one else can place an archive this user's runtime would map.
-bool PrepareDirectory(const MyCString& path, MyCString* why) {
-    MyCString partial;
-    for (int i = 1; i <= path.GetLength(); ++i) {
-        if (i < path.GetLength() && path[i] != '/') continue;
-        partial.Assign(path.GetData(), i);
-        if (mkdir(partial, 0700) != 0 && errno != EEXIST) {
-            why->Format("cannot create %s: %s", partial.c_str(), strerror(errno));
-            return false;
+// Whether a directory of owner `st` may lead to the cache: root's or this
+// user's, and nobody else can rename what it holds (no group or other
+// write, or a sticky directory of root's such as /tmp).
+bool MayLeadToCache(const struct stat& st) {
+    if (st.st_uid != 0 && st.st_uid != geteuid()) return false;
+    return (st.st_mode & 022) == 0 || ((st.st_mode & S_ISVTX) != 0 && st.st_uid == 0);
+}
+
+// `path` with the part that exists resolved to its real path, so that a
+// link in a trusted place (a home directory's) is followed once here and
+// the walk below sees only real directories.
+MyCString ResolveExisting(const MyCString& path) {
+    MyCString head(path);
+    MyCString tail;
+    while (head.GetLength() > 1) {
+        char real[PATH_MAX];
+        if (realpath(head, real)) {
+            MyCString resolved(real);
+            if (resolved.GetLength() == 1 && !tail.IsEmpty()) resolved.Empty();  // "/" + "/x"
+            resolved += tail;
+            return resolved;
         }
+        const char* slash = strrchr(head, '/');
+        if (!slash) break;
+        MyCString part(slash);
+        part += tail;
+        tail = part;
+        head.SetSize(slash == head.c_str() ? 1 : static_cast<int>(slash - head.c_str()));
     }
-    struct stat st;
-    if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode)) {
-        why->Format("%s is not a directory", path.c_str());
-        return false;
+    return path;
+}
+
+// Opens the directory `path`, creating what is missing (mode 0700), walking
+// from the root one directory at a time without following links; the held
+// descriptor, or -1 with `why` set when any directory on the way could be
+// changed by another user or the last one is not this user's alone.
+int OpenTrustedDirectory(const MyCString& given, MyCString* why) {
+    const MyCString path = ResolveExisting(given);
+    if (path.IsEmpty() || path[0] != '/') {
+        why->Format("%s is not an absolute path", path.c_str());
+        return -1;
     }
-    if (st.st_uid != geteuid() || (st.st_mode & 022) != 0) {
-        why->Format("%s is not this user's alone (owner %u, mode %03o)", path.c_str(), static_cast<unsigned>(st.st_uid),
-                    static_cast<unsigned>(st.st_mode & 0777));
-        return false;
+    int dir = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        why->Format("cannot open /: %s", strerror(errno));
+        return -1;
     }
-    return true;
+    MyCString walked;
+    const char* p = path.c_str();
+    for (;;) {
+        struct stat st;
+        if (fstat(dir, &st) != 0) {
+            why->Format("cannot examine %s: %s", walked.IsEmpty() ? "/" : walked.c_str(), strerror(errno));
+            break;
+        }
+        while (*p == '/') ++p;
+        const char* end = strchr(p, '/');
+        if (!end) end = p + strlen(p);
+        if (end == p) {
+            // The cache directory itself: this user's alone.
+            if (st.st_uid != geteuid() || (st.st_mode & 022) != 0) {
+                why->Format("%s is not this user's alone (owner %u, mode %03o)", walked.c_str(),
+                            static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_mode & 0777));
+                break;
+            }
+            return dir;
+        }
+        if (!MayLeadToCache(st)) {
+            why->Format("%s may be changed by another user (owner %u, mode %03o)", walked.IsEmpty() ? "/" : walked.c_str(),
+                        static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_mode & 07777));
+            break;
+        }
+        MyCString name(p, static_cast<int>(end - p));
+        walked += "/";
+        walked += name;
+        if (name.Compare("..") == 0 || name.Compare(".") == 0) {
+            why->Format("%s is not a plain path", path.c_str());
+            break;
+        }
+        int next = openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT) {
+            if (mkdirat(dir, name, 0700) != 0 && errno != EEXIST) {
+                why->Format("cannot create %s: %s", walked.c_str(), strerror(errno));
+                break;
+            }
+            next = openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (next < 0) {
+            if (errno == ELOOP || errno == ENOTDIR)
+                why->Format("%s is not a directory", walked.c_str());
+            else
+                why->Format("cannot open %s: %s", walked.c_str(), strerror(errno));
+            break;
+        }
+        close(dir);
+        dir = next;
+        p = end;
+    }
+    close(dir);
+    return -1;
 }
 
 // Removes what older runs left for this executable and runtime: archives of
 // an earlier build of either (same paths, other identity) and temporary
 // files of runs killed while the runtime wrote.
-void RemoveLeftovers(const MyCString& dir, const MyCString& name, int prefixLength) {
-    DIR* d = opendir(dir);
-    if (!d) return;
+void RemoveLeftovers(int dir, const MyCString& name, int prefixLength) {
+    int listing = dup(dir);
+    if (listing < 0) return;
+    DIR* d = fdopendir(listing);
+    if (!d) {
+        close(listing);
+        return;
+    }
+    rewinddir(d);
     const time_t now = time(nullptr);
     while (struct dirent* entry = readdir(d)) {
         const char* n = entry->d_name;
@@ -143,26 +265,20 @@ void RemoveLeftovers(const MyCString& dir, const MyCString& name, int prefixLeng
             // This archive's own temporary files: only stale ones.
             size_t length = strlen(n);
             struct stat st;
-            MyCString path(dir);
-            path += "/";
-            path += n;
-            if (length > 4 && strcmp(n + length - 4, ".tmp") == 0 && stat(path, &st) == 0 &&
+            if (length > 4 && strcmp(n + length - 4, ".tmp") == 0 && fstatat(dir, n, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                 now - st.st_mtim.tv_sec > kStaleTemporarySeconds)
-                unlink(path);
+                unlinkat(dir, n, 0);
             continue;
         }
-        MyCString path(dir);
-        path += "/";
-        path += n;
-        unlink(path);
+        unlinkat(dir, n, 0);
     }
     closedir(d);
 }
 
-bool HasFreeSpace(const char* dir, const char* exePath) {
+bool HasFreeSpace(int dir, const char* exePath) {
     struct statvfs fs;
     struct stat st;
-    if (statvfs(dir, &fs) != 0 || stat(exePath, &st) != 0) return false;
+    if (fstatvfs(dir, &fs) != 0 || stat(exePath, &st) != 0) return false;
     const unsigned long long free = static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize;
     return free >= kSpareBytes + 2ull * static_cast<unsigned long long>(st.st_size);
 }
@@ -250,26 +366,51 @@ bool StampMatches(const struct stat& st, const char* bytes, size_t size) {
     return size == static_cast<size_t>(stamp.GetLength()) && memcmp(bytes, stamp.GetData(), size) == 0;
 }
 
-bool ArchiveIsIntact(const char* archive) {
+bool ArchiveIsIntactAt(int dir, const char* name) {
+    int fd = openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return false;
     struct stat st;
-    if (stat(archive, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_size <= 0) return false;
+    bool usable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_size > 0;
+    close(fd);
+    if (!usable) return false;
     char stamp[128];
-    const ssize_t length = ReadSmallFile(StampPath(archive), stamp, sizeof stamp);
+    const ssize_t length = ReadSmallFileAt(dir, StampName(name), stamp, sizeof stamp);
     return length >= 0 && StampMatches(st, stamp, static_cast<size_t>(length));
 }
 
-bool WriteStamp(const char* archive) {
+bool WriteStampAt(int dir, const char* name) {
     struct stat st;
-    if (stat(archive, &st) != 0) return false;
+    if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return false;
     MyCString stamp = StampOf(st);
-    MyCString stampPath = StampPath(archive);
-    MyCString temporary;
-    temporary.Format("%s.%ld.tmp", stampPath.c_str(), static_cast<long>(getpid()));
-    if (WriteWholeFile(temporary, stamp, static_cast<size_t>(stamp.GetLength())) && rename(temporary, stampPath) == 0)
+    MyCString stampName = StampName(name);
+    MyCString temporary = TemporaryName(stampName);
+    if (temporary.IsEmpty()) return false;
+    if (WriteNewFileAt(dir, temporary, stamp, static_cast<size_t>(stamp.GetLength())) &&
+        renameat(dir, temporary, dir, stampName) == 0)
         return true;
-    unlink(temporary);
+    unlinkat(dir, temporary, 0);
     return false;
 }
+
+namespace {
+
+// Runs `work` on the directory and file name of `path`.
+template <typename Work>
+bool AtPath(const char* path, Work work) {
+    const char* slash = strrchr(path, '/');
+    MyCString dirPath = slash ? MyCString(path, slash == path ? 1 : static_cast<int>(slash - path)) : MyCString(".");
+    int dir = open(dirPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return false;
+    bool result = work(dir, slash ? slash + 1 : path);
+    close(dir);
+    return result;
+}
+
+}  // namespace
+
+bool ArchiveIsIntact(const char* archive) { return AtPath(archive, ArchiveIsIntactAt); }
+
+bool WriteStamp(const char* archive) { return AtPath(archive, WriteStampAt); }
 
 MyCString CacheDirectory(const char* value) {
     MyCString dir;
@@ -327,40 +468,49 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
     }
     MyCString dir = CacheDirectory(value.CompareNoCase("true") == 0 ? "true" : loader.ToAbsolutePath(value).c_str());
     if (dir.IsEmpty()) return Refuse("no cache directory (neither XDG_CACHE_HOME nor HOME is set)", true);
-    if (!PrepareDirectory(dir, &why)) return Refuse(why, true);
     const MyCString name = ArchiveName(loader.ExePath(), jvmPath);
     if (name.IsEmpty()) return Refuse("the executable or the runtime library cannot be examined", false);
+    if (name.GetLength() + 32 > NAME_MAX) return Refuse("the archive's name is too long", true);
+    const int held = OpenTrustedDirectory(dir, &why);
+    if (held < 0) return Refuse(why, true);
     MyCString archive(dir);
     archive += "/";
     archive += name;
+    // The runtime reaches the archive through the held directory.
+    MyCString through;
+    through.Format("/proc/self/fd/%d/", held);
 
-    if (ArchiveIsIntact(archive)) {
+    if (ArchiveIsIntactAt(held, name)) {
         CExplain::Fact("startup cache: using %s (runtime feature %d)", archive.c_str(), feature);
         MyCString option("-XX:SharedArchiveFile=");
-        option += archive;
+        option += through;
+        option += name;
         launcher.AddOption(option);
     } else {
-        if (!HasFreeSpace(dir, loader.ExePath())) {
+        if (!HasFreeSpace(held, loader.ExePath())) {
+            close(held);
             why.Format("too little free space in %s to write an archive", dir.c_str());
             return Refuse(why, true);
         }
         // Name prefix shared by every archive of this executable path and
         // runtime path: the name up to its identity hash.
-        RemoveLeftovers(dir, name, name.GetLength() - kIdentitySuffixLength);
-        MyCString temporary;
-        temporary.Format("%s.%ld.tmp", archive.c_str(), static_cast<long>(getpid()));
-        if (temporary.GetLength() >= PATH_MAX) return Refuse("the cache path is too long", true);
-        int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        RemoveLeftovers(held, name, name.GetLength() - kIdentitySuffixLength);
+        const MyCString temporary = TemporaryName(name);
+        int fd = temporary.IsEmpty() ? -1
+                                     : openat(held, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             why.Format("cannot write in %s: %s", dir.c_str(), strerror(errno));
+            close(held);
             return Refuse(why, true);
         }
         close(fd);
         memcpy(g_temporary, temporary.c_str(), static_cast<size_t>(temporary.GetLength()) + 1);
-        memcpy(g_archive, archive.c_str(), static_cast<size_t>(archive.GetLength()) + 1);
-        atexit(PublishArchive);
+        memcpy(g_archive, name.c_str(), static_cast<size_t>(name.GetLength()) + 1);
+        if (g_dir < 0) atexit(PublishArchive);
+        g_dir = held;
         CExplain::Fact("startup cache: creating %s at exit (runtime feature %d)", archive.c_str(), feature);
         MyCString option("-XX:ArchiveClassesAtExit=");
+        option += through;
         option += temporary;
         launcher.AddOption(option);
     }

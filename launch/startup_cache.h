@@ -37,11 +37,15 @@ MyCString StampOf(const struct stat& st);
 bool StampMatches(const struct stat& st, const char* bytes, size_t size);
 
 // A published archive this user may trust: a regular file of ours whose
-// stamp file still describes it.
+// stamp file still describes it (`name` in the directory `dir`, or the path
+// `archive`).
+bool ArchiveIsIntactAt(int dir, const char* name);
 bool ArchiveIsIntact(const char* archive);
 
-// Writes the stamp file of the archive at `archive` (through a temporary
-// file, renamed into place); false when it cannot.
+// Writes the stamp file of the archive `name` in `dir` (or at the path
+// `archive`) through a new temporary file of an unpredictable name, renamed
+// into place; false when it cannot.
+bool WriteStampAt(int dir, const char* name);
 bool WriteStamp(const char* archive);
 
 // The directory the "startupcache" value `value` names ("true": the default

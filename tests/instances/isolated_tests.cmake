@@ -18,3 +18,16 @@ function(tvx_isolated_e2e_test name source jar_target)
     target_compile_definitions(${name} PRIVATE TVX_FAKE_LIB_DIR="${CMAKE_BINARY_DIR}/testlibs")
   endif()
 endfunction()
+
+# tvx_test_preload(<test> <library> <source> <definition>)
+# A small library the test preloads into launchers it starts (LD_PRELOAD) to
+# shift the timing of one call; its path reaches the test as <definition>.
+function(tvx_test_preload test library source definition)
+  if(NOT TARGET ${test})
+    return()
+  endif()
+  add_library(${library} SHARED ${source})
+  target_link_libraries(${library} PRIVATE dl)
+  add_dependencies(${test} ${library})
+  target_compile_definitions(${test} PRIVATE ${definition}="$<TARGET_FILE:${library}>")
+endfunction()

@@ -305,4 +305,96 @@ TEST_F(StartupCache, Jdk25WhereInstalled) {
     EXPECT_NE(StartNormally(Options()).find("(runtime feature 25)"), std::string::npos);
 }
 
+// Another user (uid 4242, no account) who can change a directory on the way
+// to the cache could swap the archive the runtime maps as root's code: such
+// a path means no cache, one line, and a normal start. A sticky directory of
+// root's (the test's /tmp) may hold one of ours.
+TEST_F(StartupCache, OnlyAPathNoOtherUserCanChangeIsTrusted) {
+    struct Row {
+        const char* what;
+        const char* setup;  // commands on $P, the cache directory's parent
+        const char* refusal;  // in the one log line; empty: the cache is used
+    } rows[] = {
+        {"parent of another user", "mkdir -m 755 \"$P\" && chown 4242:4242 \"$P\"",
+         "/shared may be changed by another user (owner 4242, mode 755)"},
+        {"parent others may write", "mkdir -m 777 \"$P\"", "/shared may be changed by another user (owner 0, mode 777)"},
+        {"sticky parent of another user", "mkdir -m 1777 \"$P\" && chown 4242 \"$P\"",
+         "/shared may be changed by another user (owner 4242, mode 1777)"},
+        {"link to a directory of another user", "mkdir -m 755 \"$P.real\" && chown 4242 \"$P.real\" && ln -s \"$P.real\" \"$P\"",
+         "/shared.real may be changed by another user (owner 4242, mode 755)"},
+        {"sticky parent of root's", "mkdir -m 1777 \"$P\"", ""},
+        {"parent of root's", "mkdir -m 755 \"$P\"", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        tvxtest::TempDir top;
+        const std::string parent = top / "shared";
+        Sh("chmod 755 '" + top.path() + "'; P='" + parent + "'; " + row.setup);
+        app.Repack({"startupcache " + parent + "/cache", "jre_order c", "jvmdll " + kJdk17 + "/lib/server/libjvm.so"},
+                   kProbe);
+        std::string said = StartNormally(Options(), row.refusal[0] ? std::string("tvx: startup cache not used: ") : "");
+        if (row.refusal[0]) {
+            EXPECT_NE(said.find(row.refusal), std::string::npos) << said;
+            EXPECT_EQ(said.find("creating"), std::string::npos) << said;
+            EXPECT_FALSE(tvxtest::FileExists(parent + "/cache/.")) << "nothing made below an untrusted directory";
+        } else {
+            EXPECT_NE(said.find("creating " + parent + "/cache/app-"), std::string::npos) << said;
+            EXPECT_NE(StartNormally(Options()).find("using " + parent + "/cache/app-"), std::string::npos);
+        }
+    }
+}
+
+// The directory swapped for a copy (other inodes) the moment the runtime
+// opens the archive: the runtime still maps the archive that was checked,
+// because it reaches it through the directory the launcher holds open.
+TEST_F(StartupCache, ASwapAfterTheCheckDoesNotReachTheRuntime) {
+    StartNormally(Options());
+    ASSERT_EQ(Archives().size(), 1u);
+    const std::string archive = Archives()[0];
+    struct stat st;
+    ASSERT_EQ(stat(archive.c_str(), &st), 0);
+    Sh("cp -a '" + Dir() + "' '" + Dir() + ".swap'");
+    RunOptions swapping = Options();
+    swapping.setEnv["LD_PRELOAD"] = TVX_TEST_SWAP_DIR;
+    swapping.setEnv["TVX_SWAP_DIR"] = Dir();
+    swapping.setEnv["TVX_SWAP_WITH"] = Dir() + ".swap";
+    swapping.setEnv["TVX_SWAP_SUFFIX"] = ".jsa";
+    swapping.setEnv["TVX_SWAP_LOG"] = cacheHome / "opened";
+    EXPECT_NE(StartNormally(swapping).find("using " + archive), std::string::npos);
+    EXPECT_TRUE(tvxtest::FileExists(Dir() + ".held")) << "the swap happened";
+    // The runtime may open it more than once: always the checked one.
+    const std::string opened = tvxtest::ReadFile(cacheHome / "opened");
+    ASSERT_FALSE(opened.empty()) << "the runtime opened no archive";
+    for (size_t at = 0; at < opened.size(); at = opened.find('\n', at) + 1)
+        EXPECT_EQ(opened.substr(at, opened.find('\n', at) - at), std::to_string(st.st_ino))
+            << "the runtime opened another archive than the checked one: " << opened;
+}
+
+// At exit the archive's stamp is written through a new file of a name nobody
+// can guess, in the directory that was checked: a directory swapped in while
+// the runtime writes the archive, holding a link at the name the stamp's
+// temporary file used to have, never makes root write through that link.
+TEST_F(StartupCache, TheStampIsNeverWrittenThroughAPlantedLink) {
+    const std::string victim = cacheHome / "root-only";
+    tvxtest::WriteFile(victim, "secret\n", 0600);
+    tvxtest::MakeDirs(Dir() + ".swap");
+    Sh("chmod 700 '" + Dir() + ".swap'");
+    StartNormally(Options());  // the directory exists, the archive is made below
+    Sh("rm -f '" + Dir() + "'/*");
+    RunOptions swapping = Options();
+    swapping.setEnv["LD_PRELOAD"] = TVX_TEST_SWAP_DIR;
+    swapping.setEnv["TVX_SWAP_DIR"] = Dir();
+    swapping.setEnv["TVX_SWAP_WITH"] = Dir() + ".swap";
+    swapping.setEnv["TVX_SWAP_SUFFIX"] = ".tmp";
+    swapping.setEnv["TVX_SWAP_LINK"] = victim;
+    swapping.setEnv["TVX_SWAP_LOG"] = cacheHome / "opened";
+    EXPECT_NE(StartNormally(swapping).find("creating "), std::string::npos);
+    EXPECT_TRUE(tvxtest::FileExists(Dir() + ".held")) << "the swap happened";
+    EXPECT_EQ(tvxtest::ReadFile(victim), "secret\n") << "written through the planted link";
+    // The archive and its stamp went into the directory that was checked.
+    std::set<std::string> held = ListDir(Dir() + ".held");
+    EXPECT_EQ(held.size(), 2u) << tvxtest::Shell("ls -la '" + Dir() + ".held' '" + Dir() + "'").out;
+    for (const std::string& name : held) EXPECT_EQ(name.rfind("app-", 0), 0u) << name;
+}
+
 }  // namespace
