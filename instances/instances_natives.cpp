@@ -138,30 +138,22 @@ jbyteArray ObjectToJByteArray(JNIEnv* env, jobject object) {
     return result;
 }
 
-jobject JByteArrayToObject(JNIEnv* env, jbyteArray array, jobject loader) {
-    jclass bytesClass;
-    jclass objectClass;
-    if (!FindClasses(env, "java/io/ByteArrayInputStream", "com/brindell/tvx/ClassLoaderObjectInputStream", bytesClass, objectClass)) return nullptr;
-    jmethodID bytesInit = env->GetMethodID(bytesClass, "<init>", "([B)V");
-    jmethodID objectInit = env->GetMethodID(objectClass, "<init>", "(Ljava/io/InputStream;Ljava/lang/ClassLoader;)V");
-    jmethodID readObject = env->GetMethodID(objectClass, "readObject", "()Ljava/lang/Object;");
-    jmethodID close = env->GetMethodID(objectClass, "close", "()V");
-    jobject bytes = nullptr;
-    jobject stream = nullptr;
+// The object of one message from `sender`, read within the helper class's
+// limits; null when it is refused (one line on standard error) or cannot be
+// read.
+jobject JByteArrayToObject(JNIEnv* env, jbyteArray array, jobject loader, int sender) {
+    jclass streamClass = env->FindClass("com/brindell/tvx/ClassLoaderObjectInputStream");
+    jmethodID readMessage =
+        streamClass ? env->GetStaticMethodID(streamClass, "readMessage", "([BLjava/lang/ClassLoader;I)Ljava/lang/Object;")
+                    : nullptr;
     jobject result = nullptr;
-    if (bytesInit && objectInit && readObject && close) {
-        bytes = env->NewObject(bytesClass, bytesInit, array);
-        stream = bytes ? env->NewObject(objectClass, objectInit, bytes, loader) : nullptr;
-    }
-    if (stream) {
-        result = env->CallObjectMethod(stream, readObject);
+    if (readMessage) {
+        result = env->CallStaticObjectMethod(streamClass, readMessage, array, loader, static_cast<jint>(sender));
         if (Failed(env)) result = nullptr;
-        env->CallVoidMethod(stream, close);
-        Failed(env);
     } else {
         Failed(env);
     }
-    DeleteLocals(env, stream, bytes, objectClass, bytesClass);
+    if (streamClass) env->DeleteLocalRef(streamClass);
     return result;
 }
 
@@ -205,7 +197,7 @@ int Callback::OnReceive(int sender, int length, const char* data) {
     if (target && method) {
         launcher->setCurrentContextLoader(loader, env);
         jbyteArray array = BufferToJByteArray(env, CBufferRefT<char>(data + kKindSize, length - kKindSize));
-        jobject object = array ? JByteArrayToObject(env, array, loader) : nullptr;
+        jobject object = array ? JByteArrayToObject(env, array, loader, sender) : nullptr;
         if (array) env->DeleteLocalRef(array);
         if (object) {
             env->CallVoidMethod(target, method, static_cast<jint>(sender), object);

@@ -3,6 +3,7 @@
 #ifndef TVX_INSTANCES_SHM_H
 #define TVX_INSTANCES_SHM_H
 
+#include <stdint.h>
 #include <sys/types.h>
 
 #include "base/my_string.h"
@@ -72,6 +73,13 @@ public:
     // cannot be created or attached (the reason is on standard error).
     operator void*();
     const MyCString& KeyFile() const { return m_key; }
+    // Takes this application's single-instance lock, a file in a directory
+    // only this user can write (so another user cannot hold or replace it),
+    // held to the end of the process: 1 when taken, 0 when another instance
+    // holds it, -1 when there is no such directory (then only the segment's
+    // counter decides; when there is no segment either, one line says so).
+    // Call after the segment's first use.
+    int HoldSingleInstance();
 
 private:
     bool init();
@@ -82,6 +90,10 @@ private:
     int m_size;
     MyCString m_key;
     bool m_tried;
+    MyCString m_lockName;  // the application's name among this user's locks
+    uint64_t m_device;     // identity of the key file
+    uint64_t m_inode;
+    int m_single;          // the single-instance lock, once held
 };
 
 // Counts one more instance in the counter at the start of `segment`,

@@ -75,7 +75,10 @@ int main(int argc, char** argv) {
     MyCString single = loader.GetCommon("singleinstance");
     if (CExplain::On()) ExplainStartup(cwd, errPath, errDefault, outPath, single);
     if (single.CompareNoCase("true") == 0) {
-        if (CountInstance(segment)) {
+        // The counter of the segment (as ever) and a lock nobody else can
+        // hold, which still applies when the segment is refused.
+        bool counted = CountInstance(segment);
+        if (shmx.HoldSingleInstance() == 0 || counted) {
             ReportMessage(RSTR(kMsgAlreadyRunning));
             exit(kExitAlreadyRunning);
         }

@@ -49,7 +49,9 @@ CStdRedir::CStdRedirTarget::CStdRedirTarget(const char* name) : m_fd(-1), m_name
     }
     // Never through a symbolic link: someone who can plant one beside the
     // executable must not choose where the launcher's output is appended.
-    m_fd = MoveAboveStandard(open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0664));
+    // A new log is the owner's and the group's to read, nobody else's to
+    // touch (0640 whatever the umask allows).
+    m_fd = MoveAboveStandard(open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0640));
 }
 
 CStdRedir::CStdRedirTarget::~CStdRedirTarget() {

@@ -54,13 +54,15 @@ bool ServiceFilePath(char (&path)[kServicePathSize], const InitFile& file) {
     return false;
 }
 
-// Creates `path` (never over an existing file) holding `text`. 280 when it
-// exists, 277 when it cannot be created or written; a partial file is removed.
+// Creates `path` (never over an existing file) holding `text`, mode
+// `finalMode` or 0644 whatever the umask: root starts what it says, so
+// nobody else may write it. 280 when it exists, 277 when it cannot be
+// created or written; a partial file is removed.
 int WriteServiceFile(const char* path, const char* text, int length, mode_t finalMode) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return errno == EEXIST ? kServiceExists : kServiceAccessDenied;
     bool ok = write(fd, text, static_cast<size_t>(length)) == length;
-    if (ok && finalMode) ok = fchmod(fd, finalMode) == 0;
+    if (ok) ok = fchmod(fd, finalMode ? finalMode : 0644) == 0;
     ok = close(fd) == 0 && ok;
     if (!ok) {
         unlink(path);

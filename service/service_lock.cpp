@@ -24,6 +24,30 @@ pthread_mutex_t lockMutex = PTHREAD_MUTEX_INITIALIZER;
 // O_NOFOLLOW: the lock directory may be writable by everyone (/run/lock is
 // mode 1777), and root must not create or lock a file a planted link names.
 const int kLockFlags = O_WRONLY | O_CREAT | O_DSYNC | O_CLOEXEC | O_NOFOLLOW;
+// A record lock needs write access: nobody else may write the file, or they
+// could hold the service's lock.
+const mode_t kLockMode = 0644;
+
+// A lock directory that nobody but root or this user can change: /var/lock
+// is writable by everyone, so /var/lock/subsys may have been made by anyone,
+// who could then delete a held lock file in it.
+bool UsableLockDirectory(const char* path) {
+    struct stat st;
+    return lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && (st.st_uid == 0 || st.st_uid == geteuid()) &&
+           (st.st_mode & 022) == 0;
+}
+
+// Opens the lock file, never blocking on a FIFO or device planted there:
+// only a regular file counts.
+int OpenLockFile() {
+    int fd = open(lockfile, kLockFlags | O_NONBLOCK, kLockMode);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        fd = -1;
+    }
+    return fd;
+}
 
 void ClearPaths() {
     execpath[0] = prog[0] = pidfile[0] = lockfile[0] = '\0';
@@ -53,7 +77,9 @@ MyCString LockProblem() {
     if (!lockfile[0]) return MyCString();
     MyCString text = SymlinkRefusal(lockfile);
     struct stat st;
-    if (text.IsEmpty() && lstat(lockfile, &st) == 0 && st.st_uid != geteuid()) {
+    if (text.IsEmpty() && lstat(lockfile, &st) == 0 && !S_ISREG(st.st_mode)) {
+        text.Format("ERROR: Acquire lock failed: %s is not a regular file.", lockfile);
+    } else if (text.IsEmpty() && lstat(lockfile, &st) == 0 && st.st_uid != geteuid()) {
         text.Format("ERROR: Acquire lock failed: the lock file %s belongs to user %s, not to %s.", lockfile,
                     UserName(st.st_uid).c_str(), UserName(geteuid()).c_str());
     }
@@ -75,7 +101,7 @@ bool PreparePaths() {
         return false;
     }
     strcpy(prog, name);
-    const char* lockFormat = access("/var/lock/subsys/", R_OK) == 0 ? "/var/lock/subsys/%s" : "/var/lock/%s";
+    const char* lockFormat = UsableLockDirectory("/var/lock/subsys") ? "/var/lock/subsys/%s" : "/var/lock/%s";
     if (!FormatPath(pidfile, "/var/run/%s.pid", prog) || !FormatPath(lockfile, lockFormat, prog)) {
         ClearPaths();
         return false;
@@ -87,7 +113,7 @@ bool TestLock(bool remove) {
     // Closing a descriptor drops every lockf lock of this process on the
     // file: never test while holding the lock.
     if (fdlock >= 0 || !lockfile[0]) return false;
-    int fd = open(lockfile, kLockFlags, 0666);
+    int fd = OpenLockFile();
     if (fd < 0) return false;
     bool free = lockf(fd, F_TEST, 0) == 0;
     close(fd);
@@ -99,7 +125,7 @@ bool AcquireLock() {
     pthread_mutex_lock(&lockMutex);
     bool held = fdlock >= 0;
     if (!held && lockfile[0]) {
-        int fd = open(lockfile, kLockFlags, 0666);
+        int fd = OpenLockFile();
         if (fd >= 0 && lockf(fd, F_TLOCK, 0) == 0) {
             // A holder that just released may have deleted the file after we
             // opened it: the lock only counts on the file the path names now.
@@ -136,8 +162,14 @@ void ReleaseLock() {
 
 bool WritePidFile() {
     if (!pidfile[0]) return false;
-    int fd = open(pidfile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    int fd = open(pidfile, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0) return false;
+    // Only a regular file is written (and only then emptied).
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ftruncate(fd, 0) != 0) {
+        close(fd);
+        return false;
+    }
     char text[32];
     int n = snprintf(text, sizeof text, "%d\n", static_cast<int>(getpid()));
     bool ok = write(fd, text, static_cast<size_t>(n)) == n;

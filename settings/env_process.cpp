@@ -19,6 +19,20 @@ void ExplainExpansion(const char* reference, int length, const char* value, bool
                        fromEnvironment ? "environment" : "internal variable");
 }
 
+// `value` in single quotes, each ' written '\'': one word the shell takes
+// as it is.
+MyCString ShellWord(const MyCString& value) {
+    MyCString word("'");
+    for (int i = 0; i < value.GetLength(); ++i) {
+        if (value[i] == '\'')
+            word += "'\\''";
+        else
+            word += value[i];
+    }
+    word += "'";
+    return word;
+}
+
 bool IsNameChar(char c) { return isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
 // HOMEDRIVE followed by HOMEPATH, built once both are set; freed at exit.
@@ -60,7 +74,7 @@ const char* CSettingsLoader::getinternalenv(const char* name) {
     return nullptr;
 }
 
-MyCString CSettingsLoader::EnvProcess(const MyCString& text, bool utf8) {
+MyCString CSettingsLoader::EnvProcess(const MyCString& text, bool utf8, bool shellWords) {
     const char* s = text.GetData();
     const int n = text.GetLength();
     MyCString out;
@@ -106,6 +120,7 @@ MyCString CSettingsLoader::EnvProcess(const MyCString& text, bool utf8) {
             replacement = value;
             if (utf8 && HasHighBytes(replacement, replacement.GetLength()))
                 replacement = LocaleToUtf8(replacement, replacement.GetLength());
+            if (shellWords) replacement = ShellWord(replacement);
         }
         out.Append(s + copy, i - copy);
         out += replacement;

@@ -52,7 +52,10 @@ public:
 
     static void EnumCommonCallback(void* context, const char* value);
     static void EnumCommonCallbackUtf8(void* context, const char* value);
-    static MyCString EnvProcess(const MyCString& text, bool utf8);
+    // Expands $VAR, ${VAR} and %VAR% in `text`; with `shellWords`, each
+    // value goes in as one single-quoted shell word (for "|command" targets,
+    // where a value must stay data).
+    static MyCString EnvProcess(const MyCString& text, bool utf8, bool shellWords = false);
     const char* getinternalenv(const char* name);
     MyCString ToAbsolutePath(const MyCString& path);
     void ResetCurDir();

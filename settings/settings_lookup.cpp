@@ -52,8 +52,18 @@ MyCString CSettingsLoader::GetCommon(const MyCString& key, bool embeddedOnly, bo
     return EnumLines(key, nullptr, nullptr, embeddedOnly, localeConversion, MyCString());
 }
 
-MyCString CSettingsLoader::GetStdout() { return EnvProcess(GetCommon("stdout", false, true), false); }
-MyCString CSettingsLoader::GetStderr() { return EnvProcess(GetCommon("stderr", false, true), false); }
+namespace {
+
+// A stream target: a "|command" target gets every variable's value as one
+// quoted shell word, so a value never becomes shell syntax.
+MyCString StreamTarget(const MyCString& raw) {
+    return CSettingsLoader::EnvProcess(raw, false, raw.GetLength() > 0 && raw[0] == '|');
+}
+
+}  // namespace
+
+MyCString CSettingsLoader::GetStdout() { return StreamTarget(GetCommon("stdout", false, true)); }
+MyCString CSettingsLoader::GetStderr() { return StreamTarget(GetCommon("stderr", false, true)); }
 MyCString CSettingsLoader::GetForceCwd() { return EnvProcess(GetCommon("forcecwd", false, true), false); }
 
 void CSettingsLoader::GetAll(const char* key, MyCStringArray& out, bool utf8) {

@@ -5,6 +5,9 @@
 // addressed to it and its own ownership are reached. The channel must never
 // read or write outside the block or its buffers, deliver only messages
 // within the length limit, and keep its table and partial list bounded.
+// Seeds include, chunk by chunk, the messages the receiver's deserialisation
+// limits exist for (bomb_message: sets nested 100 deep; chain_message: links
+// nested 40 deep), so they travel the whole native road to the receiver.
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>

@@ -27,6 +27,7 @@
 
 #include <gtest/gtest.h>
 
+#include "instances/channel_block.h"
 #include "tests/instances/background_process.h"
 #include "tests/instances/private_namespaces.h"
 #include "tests/support/test_support.h"
@@ -35,11 +36,13 @@ namespace {
 
 using tvxtest::Background;
 
-[[maybe_unused]] const bool kIsolated = tvxtest::RegisterPrivateNamespaces();
+[[maybe_unused]] const bool kIsolated = tvxtest::RegisterPrivateNamespaces({"/run"});
 
 // A byte array of n bytes reaches the channel as n + 31 bytes: the 4-byte
 // kind and the serialisation stream of a byte[] (27 bytes before the data).
 constexpr int kByteArrayOverhead = 31;
+
+int CountLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 std::string EnvOr(const char* name, const std::string& fallback) {
     const char* value = getenv(name);
@@ -50,11 +53,12 @@ class Channel : public testing::Test {
 protected:
     // Packs the channel application as `name`; every executable of a test
     // shares one segment through the same "appid".
-    std::string Pack(const std::string& name, bool custom) {
+    std::string Pack(const std::string& name, bool custom, const std::vector<std::string>& more = {}) {
         std::string exe = dir_ / name;
         std::vector<std::string> lines = {"appid=channel-test",
                                           "jvmdll=" + EnvOr("TVX_TEST_JVM", tvxtest::JavaHome() + "/lib/server/libjvm.so")};
         if (custom) lines.push_back("singleinstance=custom");
+        lines.insert(lines.end(), more.begin(), more.end());
         std::vector<std::string> args = {"--main", "instancetest.ChannelApp"};
         std::string launcher = EnvOr("TVX_TEST_LAUNCHER", "");
         if (!launcher.empty()) args.insert(args.end(), {"--launcher", launcher});
@@ -349,6 +353,155 @@ TEST_F(Channel, SegmentOfAnotherUserIsRefusedAndTheApplicationRuns) {
     size_t at = out.find(line);
     EXPECT_NE(at, std::string::npos) << out;
     EXPECT_EQ(out.find("Instance segment", at + 1), std::string::npos) << "said once: " << out;
+}
+
+// Messages beyond the receiver's limits are refused with one line naming the
+// limit, and the message after each is still delivered: a nested-set bomb
+// (reading it back would keep the delivery thread busy for good), a chain
+// deeper than allowed, an array longer than allowed. An application widens
+// a limit with a property.
+TEST_F(Channel, MessagesBeyondTheLimitsAreRefusedAndTheNextIsDelivered) {
+    struct Row {
+        const char* what;
+        std::vector<std::string> lines;
+        const char* send;     // the first message's KIND:SIZE
+        const char* refusal;  // in the one line; empty: delivered
+    } rows[] = {
+        {"nested sets", {}, "bomb:100", ", above tvx.instances.maxdepth=20"},
+        {"deep chain", {}, "chain:40", ", above tvx.instances.maxdepth=20"},
+        {"deep chain, limit widened", {"property=tvx.instances.maxdepth=100"}, "chain:40", ""},
+        {"long array, limit narrowed", {"property=tvx.instances.maxarray=1000"}, "bytes:5000",
+         "an array of 5000, above tvx.instances.maxarray=1000"},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string a = "A" + std::to_string(n), b = "B" + std::to_string(n), app = "app" + std::to_string(n);
+        ++n;
+        std::string exe = Pack(app, true, row.lines);
+        StartReady(exe, a, {"recv", "ready", "hold"});
+        StartReady(exe, b, {"ready", std::string("send:") + a + ":" + row.send, "send:" + a + ":string:3", "flush", "hold"});
+        const size_t expected = row.refusal[0] ? 1 : 2;
+        EXPECT_TRUE(WaitForLog(a, expected)) << Output(a) << Output(b);
+        std::vector<std::string> log = Log(a);
+        EXPECT_EQ(log.size(), expected);
+        if (!log.empty()) {
+            EXPECT_EQ(log.back(), Received(Pid(b), "string", 3));
+        }
+        const std::string errLog = tvxtest::ReadFile(exe + ".stderr.log");
+        const std::string prefix = "tvx: message from instance " + Pid(b) + " refused: ";
+        if (row.refusal[0]) {
+            EXPECT_EQ(CountLines(errLog), 1) << errLog;
+            EXPECT_EQ(errLog.rfind(prefix, 0), 0u) << errLog;
+            EXPECT_NE(errLog.find(row.refusal), std::string::npos) << errLog;
+        } else if (!log.empty()) {
+            EXPECT_EQ(log.front().find("class=instancetest.ChannelApp$Link"), log.front().find("class="))
+                << log.front();
+            EXPECT_EQ(errLog, "");
+        }
+        StopAll({a, b});
+        running_.clear();
+        unlink((dir_ / "stop").c_str());
+    }
+}
+
+// The key file's segment made first by another user (uid 4242, no account)
+// and handed to root with IPC_SET, as Linux lets its creator do: she stays
+// attached, so no start clears it, and keeps her access through the
+// creator's ids.
+class SquattedSegment {
+public:
+    explicit SquattedSegment(int counter) {
+        tvxtest::WriteFile(kLockFile, "");
+        key_ = ftok(kLockFile, 0xFF);
+        int ready[2];
+        if (pipe(ready) != 0 || pipe(hold_) != 0) return;
+        fflush(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            close(hold_[1]);
+            if (setresgid(4242, 4242, 4242) != 0 || setresuid(4242, 4242, 4242) != 0) _exit(1);
+            int id = shmget(key_, 4096, IPC_CREAT | IPC_EXCL | 0666);
+            void* address = id == -1 ? reinterpret_cast<void*>(-1) : shmat(id, nullptr, 0);
+            if (address == reinterpret_cast<void*>(-1)) _exit(2);
+            *static_cast<int*>(address) = counter;
+            shmid_ds ds;
+            if (shmctl(id, IPC_STAT, &ds) != 0) _exit(3);
+            ds.shm_perm.uid = 0;
+            ds.shm_perm.gid = 0;
+            ds.shm_perm.mode = 0600;
+            if (shmctl(id, IPC_SET, &ds) != 0) _exit(4);
+            char c = 'k';
+            if (write(ready[1], &c, 1) != 1) _exit(5);
+            while (read(hold_[0], &c, 1) > 0) {
+            }
+            _exit(0);
+        }
+        close(ready[1]);
+        close(hold_[0]);
+        char c;
+        ok_ = pid_ > 0 && read(ready[0], &c, 1) == 1;
+        close(ready[0]);
+    }
+    ~SquattedSegment() {
+        close(hold_[1]);
+        if (pid_ > 0) waitpid(pid_, nullptr, 0);
+        int id = shmget(key_, 0, 0);
+        if (id != -1) shmctl(id, IPC_RMID, nullptr);
+    }
+    bool ok() const { return ok_; }
+
+    // Posts, as she can, one chunk for `target`: the String "injected" as
+    // the launcher's Java side writes objects (kind 0, then the stream).
+    void Post(int target) {
+        int id = shmget(key_, 0, 0);
+        void* address = id == -1 ? reinterpret_cast<void*>(-1) : shmat(id, nullptr, 0);
+        ASSERT_NE(address, reinterpret_cast<void*>(-1)) << strerror(errno);
+        ChannelBlock* block = reinterpret_cast<ChannelBlock*>(static_cast<char*>(address) + 1024);
+        const unsigned char message[] = {0, 0, 0, 0, 0xAC, 0xED, 0, 5, 0x74, 0, 8, 'i', 'n', 'j', 'e', 'c', 't', 'e', 'd'};
+        block->sender = static_cast<int32_t>(pid_);
+        block->messageId = 4242;
+        block->chunkIndex = 0;
+        block->lastChunkIndex = 0;
+        block->chunkSize = 1024;
+        block->totalLength = sizeof message;
+        block->chunkLength = sizeof message;
+        memcpy(block->data, message, sizeof message);
+        block->retry = 0;
+        block->busy = 1;
+        __atomic_store_n(&block->target, target, __ATOMIC_RELEASE);
+        shmdt(address);
+    }
+
+private:
+    static constexpr const char* kLockFile = "/tmp/appid.channel-test.tvx.lock";
+    key_t key_ = -1;
+    pid_t pid_ = -1;
+    int hold_[2] = {-1, -1};
+    bool ok_ = false;
+};
+
+// Her segment is refused: neither the counter she set refuses a single
+// instance, nor does an object she posts reach the application's receiver.
+TEST_F(Channel, ASegmentMadeByAnotherUserIsRefused) {
+    SquattedSegment squatted(7);
+    ASSERT_TRUE(squatted.ok());
+    const std::string line =
+        "Instance segment refused: it was made by user 4242; running without single-instance and instance messages.\n";
+
+    Background* single = Start(Pack("single", false, {"singleinstance=true"}), "S", {"ready"});
+    int status = single->Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Output("S") << " status " << status;
+    EXPECT_NE(tvxtest::ReadFile(dir_ / "S.out").find(line), std::string::npos) << Output("S");
+
+    StartReady(Pack("app", true), "A", {"recv", "ready", "hold"});
+    EXPECT_EQ(Info("A")["current"], "-1") << "the channel started on her segment";
+    squatted.Post(atoi(Pid("A").c_str()));
+    usleep(1500000);
+    EXPECT_EQ(Log("A"), std::vector<std::string>{}) << "her object was delivered";
+    EXPECT_NE(tvxtest::ReadFile(dir_ / "A.out").find(line), std::string::npos) << Output("A");
+    StopAll({"S", "A"});
 }
 
 }  // namespace

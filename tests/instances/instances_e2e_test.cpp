@@ -7,7 +7,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ipc.h>
+#include <sys/mount.h>
 #include <sys/shm.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,7 +30,7 @@ namespace {
 
 using tvxtest::Background;
 
-[[maybe_unused]] const bool kIsolated = tvxtest::RegisterPrivateNamespaces();
+[[maybe_unused]] const bool kIsolated = tvxtest::RegisterPrivateNamespaces({"/run"});
 
 const char kAlreadyRunning[] = "There is already an instance of this program running.";
 
@@ -243,6 +245,146 @@ TEST(SecondCopy, ServiceNativesReachTheLauncherThroughTheProcessBlock) {
     // The child inherited the application's environment, with the parent's
     // block address in it; adopting that address would have crashed it.
     EXPECT_EQ(v["child-exit"], "0") << r.out;
+}
+
+// Another user's part in the tests below: uid 4242, which has no account.
+const char kOtherUser[] = "/usr/bin/setpriv --reuid=4242 --regid=4242 --clear-groups ";
+
+void Sh(const std::string& command) {
+    tvxtest::RunResult r = tvxtest::Shell(command);
+    ASSERT_EQ(r.exitCode, 0) << command << "\n" << r.out << r.err;
+}
+
+// Another user who can read the executable or the key file holds a shared
+// flock on it for good: a start waits a bounded time for its turn, says so
+// in one line, and runs.
+TEST(InstanceKey, ALockAnyReaderCanHoldDelaysAStartOnlyBriefly) {
+    struct Row {
+        const char* what;
+        const char* appid;  // null: keyed by the executable
+    } rows[] = {{"the executable", nullptr}, {"the key file", "appid=held"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        tvxtest::TempDir dir;
+        Sh("chmod 755 '" + dir.path() + "'");
+        std::string exe = dir / "app";
+        std::vector<std::string> lines = {"singleinstance=true"};
+        if (row.appid) lines.push_back(row.appid);
+        PackApp(exe, "instancetest.WaitApp", lines);
+        tvxtest::WriteFile(dir / "stop", "");
+        ASSERT_EQ(tvxtest::Run({exe, "-test", dir / "ready0", dir / "stop"}, Options()).exitCode, 0);
+        const std::string key = row.appid ? "/tmp/appid.held.tvx.lock" : exe;
+        Background holder({"/bin/sh", "-c", std::string(kOtherUser) + "flock -s '" + key + "' sleep 600"},
+                          dir / "holder.out");
+        // Held once an exclusive lock of ours is refused.
+        bool held = false;
+        for (int i = 0; i < 500 && !held; ++i) {
+            held = tvxtest::Run({"flock", "-n", "-x", key, "true"}).exitCode != 0;
+            if (!held) usleep(20000);
+        }
+        ASSERT_TRUE(held) << tvxtest::ReadFile(dir / "holder.out");
+        tvxtest::RunOptions options = Options();
+        options.timeoutSeconds = 30;
+        tvxtest::RunResult r = tvxtest::Run({exe, "-test", dir / "ready", dir / "stop"}, options);
+        EXPECT_FALSE(r.timedOut) << "the start waited for good";
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("wait-app done"), std::string::npos) << r.out;
+        EXPECT_EQ(r.err, "WARNING: Instance segment: " + key +
+                             " stayed locked by another process for 3 s; going on without waiting.\n");
+    }
+}
+
+// The key file in /tmp planted by another user: a FIFO never hangs a start,
+// and a file others own or may write is refused as a key (one line), so
+// replacing it between two starts does not let a second single instance
+// run: the lock in root's own /run/tvx still holds.
+TEST(InstanceKey, AKeyFilePlantedByAnotherUserIsRefused) {
+    const std::string key = "/tmp/appid.planted.tvx.lock";
+    struct Row {
+        const char* what;
+        const char* plant;  // commands on $K
+        const char* why;
+    } rows[] = {
+        {"a FIFO", "mkfifo -m 666 \"$K\" && chown 4242 \"$K\"", "is not a regular file"},
+        {"her file", "touch \"$K\" && chown 4242 \"$K\" && chmod 644 \"$K\"", "belongs to another user"},
+        {"a file others may write", "touch \"$K\" && chmod 666 \"$K\"", "may be written by others"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        tvxtest::TempDir dir;
+        std::string exe = dir / "app";
+        PackApp(exe, "instancetest.WaitApp", {"singleinstance=true", "appid=planted"});
+        Sh("K='" + key + "'; rm -f \"$K\"; " + row.plant);
+        Background first({exe, "-test", dir / "ready1", dir / "stop"}, dir / "first.out");
+        ASSERT_TRUE(first.WaitForFile(dir / "ready1")) << tvxtest::ReadFile(dir / "first.out");
+        EXPECT_NE(tvxtest::ReadFile(dir / "first.out")
+                      .find("Instance segment refused: the key file " + key + " " + row.why +
+                            "; running without single-instance and instance messages.\n"),
+                  std::string::npos)
+            << tvxtest::ReadFile(dir / "first.out");
+        // She replaces the file by one of hers: another identity, another key.
+        Sh("K='" + key + "'; rm -f \"$K\" && " + kOtherUser + "touch \"$K\"");
+        tvxtest::RunResult second = tvxtest::Run({exe, "-test", dir / "ready2", dir / "stop"}, Options());
+        EXPECT_EQ(second.exitCode, 11) << second.out << second.err;
+        EXPECT_EQ(CountOf(second.out, kAlreadyRunning), 1) << second.out;
+        tvxtest::WriteFile(dir / "stop", "");
+        EXPECT_TRUE(ExitedWith(first.Wait(), 0)) << tvxtest::ReadFile(dir / "first.out");
+        unlink(key.c_str());
+    }
+}
+
+// ftok keeps 16 bits of the inode: two unrelated executables on one file
+// system whose inode numbers are 65536 apart share a key. The segment says
+// whose it is, so the second application neither takes the first one's
+// single instance nor its channel, and one line says why.
+TEST(InstanceKey, AKeyCollisionIsDetected) {
+    tvxtest::TempDir dir;
+    const std::string fs = dir / "fs";
+    tvxtest::MakeDirs(fs);
+    Sh("mount -t tmpfs -o size=64m tvx-collide '" + fs + "'");
+    const std::string exeA = fs + "/a";
+    PackApp(exeA, "instancetest.WaitApp", {"singleinstance=true"});
+    PackApp(dir / "b", "instancetest.WaitApp", {"singleinstance=true"});
+    struct stat a;
+    ASSERT_EQ(stat(exeA.c_str(), &a), 0);
+    // A fresh tmpfs numbers its inodes one after another: use them up until
+    // the file made has the inode number 65536 above the first executable's.
+    std::string exeB;
+    for (int i = 0; i < 200000 && exeB.empty(); ++i) {
+        const std::string name = fs + "/n" + std::to_string(i);
+        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0755);
+        ASSERT_GE(fd, 0) << strerror(errno);
+        struct stat st;
+        ASSERT_EQ(fstat(fd, &st), 0);
+        if (st.st_ino == a.st_ino + 65536) {
+            const std::string bytes = tvxtest::ReadFile(dir / "b");
+            ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+            exeB = name;
+        } else {
+            unlink(name.c_str());
+        }
+        close(fd);
+    }
+    ASSERT_FALSE(exeB.empty()) << "no inode 65536 above " << a.st_ino;
+    ASSERT_EQ(ftok(exeA.c_str(), 0xFF), ftok(exeB.c_str(), 0xFF));
+
+    Background first({exeA, "-test", dir / "ready1", dir / "stop"}, dir / "first.out");
+    ASSERT_TRUE(first.WaitForFile(dir / "ready1")) << tvxtest::ReadFile(dir / "first.out");
+    tvxtest::WriteFile(dir / "stop2", "");
+    tvxtest::RunResult other = tvxtest::Run({exeB, "-test", dir / "ready2", dir / "stop2"}, Options());
+    EXPECT_EQ(other.exitCode, 0) << other.out << other.err;
+    EXPECT_EQ(CountOf(other.out, kAlreadyRunning), 0) << other.out;
+    EXPECT_NE(other.out.find("wait-app done"), std::string::npos) << other.out;
+    char line[200];
+    snprintf(line, sizeof line,
+             "WARNING: Instance segment refused: its key %08x is also another application's (the key keeps only part of a "
+             "file's identity); running without single-instance and instance messages.\n",
+             static_cast<unsigned>(ftok(exeA.c_str(), 0xFF)));
+    EXPECT_EQ(other.err, line);
+    tvxtest::WriteFile(dir / "stop", "");
+    EXPECT_TRUE(ExitedWith(first.Wait(), 0)) << tvxtest::ReadFile(dir / "first.out");
+    EXPECT_EQ(tvxtest::ReadFile(dir / "first.out").find("Instance segment"), std::string::npos);
+    umount(fs.c_str());
 }
 
 }  // namespace

@@ -443,8 +443,9 @@ TEST(LaunchSingleInstance, SecondStartIsRefusedWhileTheCounterIsRaised) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.value);
         PackedApp app({std::string("singleinstance ") + row.value}, kProbe);
-        // Both starts share one private IPC namespace (and so one segment);
-        // the first one stays alive until the second has finished.
+        // Both starts share one private IPC namespace (and so one segment)
+        // and one private /run (where the single-instance lock lives); the
+        // first one stays alive until the second has finished.
         RunOptions options;
         options.setEnv["APP"] = app.exe;
         options.setEnv["DIR"] = app.dir.path();
@@ -455,7 +456,9 @@ TEST(LaunchSingleInstance, SecondStartIsRefusedWhileTheCounterIsRaised) {
             "\"$APP\" -test; echo \"second=$?\"\n"
             "touch \"$DIR/release\"; wait $first; echo \"first=$?\"; cat \"$DIR/first.out\"\n";
         tvxtest::WriteFile(app.dir / "two.sh", script);
-        RunResult r = tvxtest::Run({"/usr/bin/unshare", "--ipc", "/bin/sh", app.dir / "two.sh"}, options);
+        RunResult r = tvxtest::Run({"/usr/bin/unshare", "--ipc", "--mount", "--propagation", "private", "/bin/sh", "-c",
+                                    "mount -t tmpfs tvx-run /run && exec /bin/sh \"$0\"", app.dir / "two.sh"},
+                                   options);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         EXPECT_NE(r.out.find("first=0\n"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("second=" + std::to_string(row.secondStatus) + "\n"), std::string::npos) << r.out;

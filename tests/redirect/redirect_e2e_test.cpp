@@ -154,4 +154,26 @@ TEST(RedirectEndToEnd, StartupFailureShownOnceWhenBothStreamsShareThePath) {
     }
 }
 
+// A variable's value inside a "|command" target reaches the command as one
+// word, whatever it holds: a caller's environment never becomes shell
+// syntax. ("$$TAG" would leave the expansion to the shell.)
+TEST(RedirectEndToEnd, AVariableInACommandTargetIsOneWord) {
+    const char* const values[] = {"x; touch INJECTED; #", "it's $(touch INJECTED) `touch INJECTED` \"q\"",
+                                  "two  words\tand a tab", "*"};
+    for (const char* value : values) {
+        SCOPED_TRACE(value);
+        PackedOutputApp app({"stdout=|cd \"$EXE.d\" && printf '<%s>\\n' $TAG > words && cat > out"});
+        tvxtest::MakeDirs(app.exe + ".d");
+        tvxtest::WriteFile(app.exe + ".d/file", "");
+        tvxtest::RunOptions options;
+        options.setEnv["LC_ALL"] = "C.UTF-8";
+        options.setEnv["TAG"] = value;
+        tvxtest::RunResult r = tvxtest::Run({app.exe, "-test", "out:to-stdout"}, options);
+        ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_EQ(app.Read("app.d/words"), "<" + std::string(value) + ">\n");
+        EXPECT_EQ(app.Read("app.d/out"), "to-stdout\n");
+        EXPECT_FALSE(tvxtest::FileExists(app.exe + ".d/INJECTED")) << "the value ran as a command";
+    }
+}
+
 }  // namespace

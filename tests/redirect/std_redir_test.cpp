@@ -280,17 +280,26 @@ TEST(StdRedir, RestoreIsIdempotentAndPutsBackAClosedStream) {
     EXPECT_EQ(tvxtest::ReadFile(dir / "orig_err"), "err-untouched");
 }
 
-TEST(StdRedir, NewFilesGetMode0664UnderTheUmask) {
-    tvxtest::TempDir dir;
-    std::string report = RunInChild(dir, [&](int) {
-        umask(0);
-        CStdRedir redir;
-        redir.GetStdRedir("log");
-    });
-    EXPECT_EQ(report, "");
-    struct stat st;
-    ASSERT_EQ(stat((dir / "log").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0664u);
+// A new log is never writable by others, whatever the umask; the umask can
+// still take more away.
+TEST(StdRedir, NewFilesGetMode0640OrLessWhateverTheUmask) {
+    const struct {
+        mode_t umask;
+        mode_t mode;
+    } rows[] = {{0, 0640}, {022, 0640}, {027, 0640}, {077, 0600}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.umask);
+        tvxtest::TempDir dir;
+        std::string report = RunInChild(dir, [&](int) {
+            umask(row.umask);
+            CStdRedir redir;
+            redir.GetStdRedir("log");
+        });
+        EXPECT_EQ(report, "");
+        struct stat st;
+        ASSERT_EQ(stat((dir / "log").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, row.mode);
+    }
 }
 
 }  // namespace

@@ -158,4 +158,36 @@ run_exe run -test
     }
 }
 
+// The lock directory belongs to whoever makes it: /var/lock is writable by
+// everyone, so another user (uid 4242, no account) may make
+// /var/lock/subsys, which is then not used (she could delete a held lock file
+// in it and let a second daemon start beside the first); and a FIFO she puts
+// at the lock path is refused in one line instead of hanging the start.
+TEST(LockDirectoryTest, NothingAnotherUserMadeHoldsOrHangsTheLock) {
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    auto r = box.Run(R"SH(
+chmod 1777 /run/lock
+setpriv --reuid=4242 --regid=4242 --clear-groups mkdir -m 755 /run/lock/subsys
+PATH="$LPATH" "$EXE" -no-daemon >"$OUT/first.out" 2>&1 </dev/null &
+first=$!; track "$first"
+wait_file "$T/probe-report.txt" || { cat "$OUT/first.out" >&2; exit 1; }
+ls /var/lock/subsys > "$OUT/subsys"
+setpriv --reuid=4242 --regid=4242 --clear-groups rm -f /var/lock/subsys/probesvc /var/lock/probesvc 2>/dev/null
+timeout 20 env PATH="$LPATH" "$EXE" -no-daemon >"$OUT/second.out" 2>"$OUT/second.err" </dev/null
+echo $? > "$OUT/second.rc"
+kill -TERM "$first"; wait "$first"
+rm -rf /run/lock/subsys /var/lock/probesvc
+setpriv --reuid=4242 --regid=4242 --clear-groups mkfifo -m 666 /var/lock/probesvc
+timeout 60 env PATH="$LPATH" "$EXE" -no-daemon >"$OUT/fifo.out" 2>"$OUT/fifo.err" </dev/null
+echo $? > "$OUT/fifo.rc"
+exit 0
+)SH");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(box.Read("subsys"), "") << "the lock file went into her directory";
+    EXPECT_EQ(box.Read("second.rc"), "1") << "124: a second daemon ran beside the first";
+    EXPECT_EQ(box.Read("second.out"), "Service ... ERROR: Acquire lock failed.\n");
+    EXPECT_EQ(box.Read("fifo.rc"), "1") << "124: the start hung";
+    EXPECT_EQ(box.Read("fifo.out"), "Service ... ERROR: Acquire lock failed: /var/lock/probesvc is not a regular file.\n");
+}
+
 }  // namespace

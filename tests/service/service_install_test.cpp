@@ -67,6 +67,13 @@ cp "$OUT/commands.log" "$OUT/manual.log"; : > "$OUT/commands.log"
 run_exe install3 -install:auto
 cp "$F" "$OUT/file3"
 run_exe uninstall3 -uninstall
+# Under a umask that takes nothing away, nobody else may write what root starts.
+cp "$OUT/commands.log" "$OUT/auto-commands.log"
+umask 000
+run_exe install4 -install
+stat -c %a "$F" > "$OUT/mode4"
+run_exe uninstall4 -uninstall
+mv "$OUT/auto-commands.log" "$OUT/commands.log"
 exit 0
 )SH",
                      row.init);
@@ -80,6 +87,8 @@ exit 0
     char mode[16];
     snprintf(mode, sizeof mode, "%o\n", row.mode);
     EXPECT_EQ(box.Read("mode1"), mode);
+    EXPECT_EQ(box.Read("install4.rc"), "0");
+    EXPECT_EQ(box.Read("mode4"), mode) << "under umask 000";
 
     EXPECT_EQ(box.Read("install2.rc"), std::to_string(280 & 0xFF));
     EXPECT_EQ(box.Read("install2.out"), "Service 'probesvc' install failed, the service already exists.\n\n");

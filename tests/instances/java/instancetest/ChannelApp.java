@@ -21,7 +21,9 @@ import java.util.zip.CRC32;
  * <li>waitfirst-not:OTHER: wait until the first instance is not OTHER's pid</li>
  * <li>send:TARGET:KIND:SIZE: TARGET is "first" (the one-argument send), "0",
  *     "self" or another instance's name; KIND is bytes, note (a class only
- *     this jar has) or string</li>
+ *     this jar has), string, chain (SIZE links, each holding the next) or
+ *     bomb (SIZE levels of sets, each holding the two sets of the next
+ *     level: reading it back computes 2^SIZE hash codes)</li>
  * <li>flush, hold (wait for the file "stop"), and exit:STATUS (System.exit)</li>
  * </ul>
  */
@@ -33,6 +35,19 @@ public class ChannelApp {
 
         Note(String text) {
             this.text = text;
+        }
+    }
+
+    /** One link of a chain; each nests the next one level deeper. */
+    static class Link implements Serializable {
+        private static final long serialVersionUID = 1L;
+        Link next;
+
+        @Override
+        public String toString() {
+            int n = 0;
+            for (Link l = this; l != null; l = l.next) n++;
+            return "chain:" + n;
         }
     }
 
@@ -106,6 +121,30 @@ public class ChannelApp {
             object = b;
         } else if (kind.equals("note")) {
             object = new Note(repeat('n', size));
+        } else if (kind.equals("chain")) {
+            Link head = new Link();
+            for (int i = 1; i < size; i++) {
+                Link link = new Link();
+                link.next = head;
+                head = link;
+            }
+            object = head;
+        } else if (kind.equals("bomb")) {
+            java.util.Set<Object> root = new java.util.HashSet<>();
+            java.util.Set<Object> s1 = root;
+            java.util.Set<Object> s2 = new java.util.HashSet<>();
+            for (int i = 0; i < size; i++) {
+                java.util.Set<Object> t1 = new java.util.HashSet<>();
+                java.util.Set<Object> t2 = new java.util.HashSet<>();
+                t1.add("x");
+                s1.add(t1);
+                s1.add(t2);
+                s2.add(t1);
+                s2.add(t2);
+                s1 = t1;
+                s2 = t2;
+            }
+            object = (Serializable) root;
         } else {
             object = repeat('s', size);
         }
