@@ -62,6 +62,44 @@ void JNICALL CreationAbortHook() {
     if (g_creatingVm) RuntimeGaveUp();
 }
 
+// Appends a Java string's text in the process locale.
+void AppendJavaString(JNIEnv* env, jstring value, MyCString& out) {
+    const jchar* chars = env->GetStringChars(value, nullptr);
+    if (!chars) return;
+    UnicodeString wide(reinterpret_cast<const unsigned short*>(chars), env->GetStringLength(value));
+    AppendWideAsLocale(out, wide.c_str());
+    env->ReleaseStringChars(value, chars);
+}
+
+// The throwable's toString() ("class: message"); no exception is pending.
+MyCString ThrowableText(JNIEnv* env, jthrowable thrown) {
+    MyCString text;
+    jclass cls = env->GetObjectClass(thrown);
+    jmethodID toString = cls ? env->GetMethodID(cls, "toString", "()Ljava/lang/String;") : nullptr;
+    jstring value = toString ? static_cast<jstring>(env->CallObjectMethod(thrown, toString)) : nullptr;
+    if (env->ExceptionCheck()) {
+        env->ExceptionClear();
+    } else if (value) {
+        AppendJavaString(env, value, text);
+    }
+    if (value) env->DeleteLocalRef(value);
+    if (cls) env->DeleteLocalRef(cls);
+    return text;
+}
+
+// Describes (when asked) and clears a pending exception; `text`, when given,
+// receives its toString().
+bool TakeException(JNIEnv* env, bool describe, MyCString* text) {
+    if (!env) return false;
+    jthrowable pending = env->ExceptionOccurred();
+    if (!pending) return false;
+    if (describe) env->ExceptionDescribe();
+    env->ExceptionClear();
+    if (text) *text = ThrowableText(env, pending);
+    env->DeleteLocalRef(pending);
+    return true;
+}
+
 }  // namespace
 
 CJvmLauncher::CJvmLauncher() : m_library(nullptr), m_jvm(nullptr), m_env(nullptr), m_beforeMain(nullptr) {}
@@ -143,13 +181,8 @@ bool CJvmLauncher::GetVmVersion(MyCString& version) {
     jstring name = env->NewStringUTF("java.version");
     jstring value = static_cast<jstring>(env->CallStaticObjectMethod(system, getProperty, name));
     if (value) {
-        const jchar* chars = env->GetStringChars(value, nullptr);
-        if (chars) {
-            UnicodeString wide(reinterpret_cast<const unsigned short*>(chars), env->GetStringLength(value));
-            version.Empty();
-            AppendWideAsLocale(version, wide.c_str());
-            env->ReleaseStringChars(value, chars);
-        }
+        version.Empty();
+        AppendJavaString(env, value, version);
     }
     CheckException(env, false);
     if (value) env->DeleteLocalRef(value);
@@ -165,12 +198,13 @@ jclass CJvmLauncher::FindClass(const char* name) {
     for (int i = 0; i < slashed.GetSize(); ++i)
         if (p[i] == '.') p[i] = '/';
     jclass cls = m_env->FindClass(slashed);
-    if (!cls) CheckException(m_env, true);
+    if (!cls) CheckException(m_env, true, m_exception);
     return cls;
 }
 
 int CJvmLauncher::InvokeMainClass(const char* mainClass, MyCStringArray& argvSettings, int argc1, char** argv1,
                                   int argc2, char** argv2) {
+    m_exception.Empty();
     jclass cls = FindClass(mainClass);
     if (!cls) return kMsgMainClassNotFound;
     jmethodID mainMethod = m_env->GetStaticMethodID(cls, "main", "([Ljava/lang/String;)V");
@@ -186,15 +220,16 @@ int CJvmLauncher::InvokeMainClass(const char* mainClass, MyCStringArray& argvSet
     CBufferT<char*> words;
     for (int i = 0; i < argvSettings.GetCount(); ++i) CmdlineToArgv(words, pool.Data() + argvSettings.GetData()[i]);
 
+    int result = kLaunchOk;
     jobjectArray args = ArgumentToArray(words.GetSize(), words.Data(), argc1, argv1, argc2, argv2);
     if (args) {
         if (m_beforeMain) m_beforeMain();
         m_env->CallStaticVoidMethod(cls, mainMethod, args);
-        CheckException(m_env, true);
+        if (CheckException(m_env, true, m_exception)) result = kResultMainThrew;
         m_env->DeleteLocalRef(args);
     }
     m_env->DeleteLocalRef(cls);
-    return kLaunchOk;
+    return result;
 }
 
 jobjectArray CJvmLauncher::ArgumentToArray(int argc1, char** argv1, int argc2, char** argv2, int argc3,
@@ -256,14 +291,10 @@ void CJvmLauncher::setCurrentContextLoader(jobject loader, JNIEnv* env) {
     env->DeleteLocalRef(threadClass);
 }
 
-bool CJvmLauncher::CheckException(JNIEnv* env, bool describe) {
-    if (!env) return false;
-    jthrowable pending = env->ExceptionOccurred();
-    if (!pending) return false;
-    if (describe) env->ExceptionDescribe();
-    env->ExceptionClear();
-    env->DeleteLocalRef(pending);
-    return true;
+bool CJvmLauncher::CheckException(JNIEnv* env, bool describe) { return TakeException(env, describe, nullptr); }
+
+bool CJvmLauncher::CheckException(JNIEnv* env, bool describe, MyCString& text) {
+    return TakeException(env, describe, &text);
 }
 
 void CJvmLauncher::Close() {

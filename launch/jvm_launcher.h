@@ -20,13 +20,18 @@ public:
     int LaunchJVM(const char* path);                // 0, 2 or 4
     bool GetVmVersion(MyCString& version);
     jclass FindClass(const char* name);
+    // 0, 7, 8 or kResultMainThrew; after 7 and kResultMainThrew, LastException
+    // holds the Java exception's class and message.
     int InvokeMainClass(const char* mainClass, MyCStringArray& argvSettings, int argc1, char** argv1,
-                        int argc2, char** argv2);   // 0, 7 or 8
+                        int argc2, char** argv2);
+    const MyCString& LastException() const { return m_exception; }
     // A null environment means the launcher's own (the creating thread's).
     jobjectArray ArgumentToArray(int argc1, char** argv1, int argc2, char** argv2, int argc3, char** argv3,
                                  JNIEnv* env = nullptr);
     void setCurrentContextLoader(jobject loader, JNIEnv* env);
     static bool CheckException(JNIEnv* env, bool describe);
+    // CheckException that also keeps the exception's toString() in `text`.
+    static bool CheckException(JNIEnv* env, bool describe, MyCString& text);
     void Close();
     // Called once the main class and its main method are found, just before
     // main is invoked.
@@ -44,7 +49,14 @@ private:
     JavaVM* m_jvm;
     JNIEnv* m_env;
     void (*m_beforeMain)();
+    MyCString m_exception;
 };
+
+// The result of a main method that ended with an exception, like the status
+// 1 `java` gives it but apart from every launch result (1 to 13) and from
+// 128 and above (a signal): 70, the conventional status of a program that
+// failed inside (EX_SOFTWARE).
+constexpr int kResultMainThrew = 70;
 
 void DisplayLoadfailReason(const char* path);
 void SystemSetPropertyUtf8(JNIEnv* env, char* assignment);

@@ -120,9 +120,7 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
     loader->GetAll("option", options);
     for (int i = 0; i < options.GetCount(); ++i) launcher->AddOption(options[i]);
 
-    MyCString classPath = loader->GetClassPath(false);
-    classPath += ":";
-    classPath += loader->GetClassPath(true);
+    MyCString classPath = loader->GetJoinedClassPath();
     MyCString option("-Djava.class.path=");
     option += classPath;
     launcher->AddOption(option);
@@ -206,9 +204,12 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
     }
     if (result != kLaunchOk) {
         MyCString text;
-        if (result == kMsgVersionTooLow || result == kMsgVersionTooHigh)
+        if (result == kMsgVersionTooLow || result == kMsgVersionTooHigh) {
             text = VersionMessage(result, version, minVersion, maxVersion);
-        else
+        } else if (result == kResultMainThrew) {
+            const char* thrown = launcher->LastException();
+            text = FormatPlaceholders(RSTR(result), &thrown, 1);
+        } else
             text = RSTR(result);
         ReportMessage(text);
     }

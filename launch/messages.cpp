@@ -25,6 +25,7 @@ const MsgEntry msgTable[] = {
     {kMsgError, "Error"},
     {kMsgVersionTooHigh, "Java virtual machine version %s is too high, version between %s and %s is required."},
     {kMsgAlreadyRunning, "There is already an instance of this program running."},
+    {kMsgMainThrew, "The application ended with an exception: %s"},
     {kMsgServiceInstalled, "Service '%s' installed successfully."},
     {kMsgServiceInstallFailed, "Service '%s' install failed, "},
     {kMsgServiceUninstalled, "Service '%s' uninstalled successfully."},
@@ -35,6 +36,7 @@ const MsgEntry msgTable[] = {
     {kMsgServiceExists, "the service already exists."},
     {kMsgErrorOccurs, "error occurs."},
     {kMsgServiceMissing, "service does not exist."},
+    {kMsgServiceForeign, "it starts %s, not this executable."},
     {kMsgServiceHelp, "Service type application.\n\nUse /install to install service."},
     {0, ""},
 };

@@ -20,6 +20,7 @@ enum MessageId {
     kMsgError = 10,
     kMsgVersionTooHigh = 12,
     kMsgAlreadyRunning = 13,
+    kMsgMainThrew = 70,
     kMsgServiceInstalled = 273,
     kMsgServiceInstallFailed = 274,
     kMsgServiceUninstalled = 275,
@@ -30,6 +31,7 @@ enum MessageId {
     kMsgServiceExists = 280,
     kMsgErrorOccurs = 281,
     kMsgServiceMissing = 282,
+    kMsgServiceForeign = 283,
     kMsgServiceHelp = 1024,
 };
 

@@ -66,7 +66,16 @@ void PrintServiceText(MyCString text) {
 MyCString ResultText(int result, MessageId success, MessageId failure) {
     if (result == kServiceOk) return RSTR(success);
     MyCString text = RSTR(failure);
-    text += RSTR(static_cast<unsigned>(result));
+    if (result == kServiceForeign) {
+        // The path stands in a text that is formatted once more with the
+        // service name: its own "%" are doubled.
+        MyCString other;
+        for (const char* p = foreignexec; *p; ++p) other += *p == '%' ? "%%" : MyCString(p, 1);
+        const char* arg = other;
+        text += FormatPlaceholders(RSTR(static_cast<unsigned>(result)), &arg, 1);
+    } else {
+        text += RSTR(static_cast<unsigned>(result));
+    }
     return text;
 }
 
@@ -112,7 +121,12 @@ int RunService(int argc, char** argv) {
                 result = kServiceRefused;
             } else if (command == kInstall) {
                 bool autoStart = value && strcasecmp(value, "auto") == 0;
-                result = InstallService(autoStart, ArgvToCmdline(argc, argv, index));
+                // "-install zoo.cfg": the option's value was taken from the
+                // next argument, and being no "auto" it is the first of the
+                // service's arguments.
+                int first = index;
+                if (!autoStart && index > 0 && value == argv[index - 1]) first = index - 1;
+                result = InstallService(autoStart, ArgvToCmdline(argc, argv, first));
             } else {
                 result = UninstallService();
             }

@@ -19,6 +19,7 @@ enum {
     kServiceExists = kMsgServiceExists,
     kServiceRefused = kMsgErrorOccurs,
     kServiceMissing = kMsgServiceMissing,
+    kServiceForeign = kMsgServiceForeign,
 };
 
 // Exit statuses of the service roads other than launch results.
@@ -133,6 +134,13 @@ const char* CheckSystemDUnitName(const char* name);
 // Arguments are refused only for control characters; the sentence names the
 // argument and the reason.
 MyCString CheckServiceArguments(const char* args);
+
+// The executable a unit, job or init script starts (the word after
+// "ExecStart=" or "exec ", or the "execbase=" value), read from the file's
+// `length` bytes; empty when it names none.
+MyCString ServiceFileExecutable(const char* text, int length);
+// After kServiceForeign: the executable the service that was left in place starts.
+extern char foreignexec[kServicePathSize];
 
 // The stored service arguments (an ArgvToCmdline line), each quoted so that
 // systemd's ExecStart= or a shell reads it back unchanged.

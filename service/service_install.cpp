@@ -12,6 +12,7 @@
 
 char systemdp[kServicePathSize];
 char upstartp[kServicePathSize];
+char foreignexec[kServicePathSize];
 
 namespace {
 
@@ -87,12 +88,33 @@ int InstallFile(const InitFile& file, const char* text, int length, mode_t final
     return WriteServiceFile(path, text, length, finalMode);
 }
 
+// True when the service file at `path` starts an executable other than this
+// one (copies of one program in two directories share the service name);
+// its path is then kept in foreignexec. A file that names no executable,
+// or one that no longer exists, belongs to nobody else.
+bool StartsAnotherExecutable(const char* path) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    static char text[2 * kServiceScriptSize];
+    ssize_t length = read(fd, text, sizeof text);
+    close(fd);
+    if (length <= 0) return false;
+    MyCString named = ServiceFileExecutable(text, static_cast<int>(length));
+    if (named.IsEmpty() || named.Compare(execpath) == 0) return false;
+    struct stat other, self;
+    if (stat(named, &other) != 0) return false;
+    if (stat(execpath, &self) == 0 && self.st_dev == other.st_dev && self.st_ino == other.st_ino) return false;
+    snprintf(foreignexec, sizeof foreignexec, "%s", named.c_str());
+    return true;
+}
+
 int UninstallFile(const InitFile& file, const char* command) {
     if (!TestLock(true) || !file.directory || access(file.directory, W_OK) != 0) return kServiceAccessDenied;
     char path[kServicePathSize];
     if (!ServiceFilePath(path, file)) return kServiceRefused;
     struct stat st;
     if (lstat(path, &st) != 0) return kServiceMissing;
+    if (StartsAnotherExecutable(path)) return kServiceForeign;
     if (command) RunServiceCommand(command);
     return unlink(path) == 0 ? kServiceOk : kServiceAccessDenied;
 }

@@ -195,3 +195,24 @@ const char* CheckSystemDUnitName(const char* name) {
         return "systemd takes an @ in a unit name only between a template's name and its instance.";
     return nullptr;
 }
+
+MyCString ServiceFileExecutable(const char* text, int length) {
+    static const char* const kStarts[] = {"ExecStart=", "exec ", "execbase="};
+    MyCString found;
+    if (!text || length <= 0) return found;
+    const char* end = text + length;
+    for (const char* line = text; line < end;) {
+        const char* eol = static_cast<const char*>(memchr(line, '\n', static_cast<size_t>(end - line)));
+        if (!eol) eol = end;
+        for (const char* start : kStarts) {
+            size_t n = strlen(start);
+            if (static_cast<size_t>(eol - line) <= n || memcmp(line, start, n) != 0) continue;
+            const char* word = line + n;
+            const char* stop = word;
+            while (stop < eol && *stop != ' ' && *stop != '\t' && *stop != '\r' && *stop != '\0') ++stop;
+            if (stop > word) return MyCString(word, static_cast<int>(stop - word));
+        }
+        line = eol + 1;
+    }
+    return found;
+}

@@ -123,3 +123,22 @@ MyCString CSettingsLoader::GetClassPath(bool second) {
     }
     return result;
 }
+
+MyCString CSettingsLoader::JoinClassPath(const char* first, const char* second) {
+    MyCString joined;
+    const char* const parts[] = {first, second};
+    for (const char* part : parts) {
+        for (const char* p = part ? part : ""; *p;) {
+            const char* end = strchr(p, ':');
+            if (!end) end = p + strlen(p);
+            if (end > p) {
+                if (!joined.IsEmpty()) joined += ":";
+                joined.Append(p, static_cast<int>(end - p));
+            }
+            p = *end ? end + 1 : end;
+        }
+    }
+    return joined;
+}
+
+MyCString CSettingsLoader::GetJoinedClassPath() { return JoinClassPath(GetClassPath(false), GetClassPath(true)); }

@@ -72,6 +72,10 @@ public:
     MyCString GetClassPath(bool second);
     static void EnumClassPathCallback(void* context, const char* value);
     static void FindLibJars(const char* directory, MyCString& out);
+    // The class path the virtual machine receives: both parts joined, with
+    // no empty entry (the runtime would read one as the working directory).
+    MyCString GetJoinedClassPath();
+    static MyCString JoinClassPath(const char* first, const char* second);
 
     const MyCString& ExePath() const { return m_exePath; }
     const MyCString& AppHome() const { return m_appHome; }

@@ -97,7 +97,7 @@ TEST_P(DiscoveryE2eTest, RunsWithTheRuntimeOfTheSource) {
     ASSERT_EQ(0, r.exitCode) << r.out << log;
     std::map<std::string, std::string> props = Properties(r.out);
     EXPECT_EQ(RealPath(jdk), RealPath(props["java.home"]));
-    const std::string classPath = exe + ":" + home + "lib/sub/a.jar::" + home + "conf";
+    const std::string classPath = exe + ":" + home + "lib/sub/a.jar:" + home + "conf";
     EXPECT_EQ(classPath, props["java.class.path"]);
     EXPECT_EQ(classPath, props["tvx.class.path"]);
 }

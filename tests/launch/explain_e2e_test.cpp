@@ -36,7 +36,7 @@ TEST(Explain, SuccessfulLaunchSaysWhatItDid) {
     RunResult r = app.Run({"two"}, options);
     ASSERT_EQ(r.exitCode, 0) << r.err << app.ErrLog();
     const std::string home = app.dir.path() + "/";
-    const std::string cp = app.exe + ":";
+    const std::string cp = app.exe;
     ExpectLines(r.err, {
         "setting mainclass = launchtest.Probe (embedded block line 1)",
         "setting option = -Xmx64m (embedded block line 2)",

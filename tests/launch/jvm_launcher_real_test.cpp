@@ -209,7 +209,7 @@ TEST(JvmLauncherReal, InvokeMainClassResults) {
         const char* err;  // expected in standard error
     } rows[] = {
         {"runs", "launchtest.Probe", nullptr, 0, "argc=4\narg0=one", ""},
-        {"exception from main", "launchtest.Probe", "tvx boom", 0, "argc=4",
+        {"exception from main", "launchtest.Probe", "tvx boom", kResultMainThrew, "argc=4",
          "java.lang.IllegalStateException: tvx boom"},
         {"missing class", "launchtest.Missing", nullptr, 7, "", "java.lang.NoClassDefFoundError"},
         {"no main method", "launchtest/NoMain", nullptr, 8, "", "java.lang.NoSuchMethodError"},
@@ -235,7 +235,12 @@ TEST(JvmLauncherReal, InvokeMainClassResults) {
         EXPECT_NE(out.find(row.out), std::string::npos) << out;
         EXPECT_NE(err.find(row.err), std::string::npos) << err;
         EXPECT_FALSE(Env()->ExceptionCheck());
-        if (row.result == 0) {
+        // The exception's class and message are kept for the launch's message.
+        if (row.result == 7 || row.result == kResultMainThrew) {
+            const std::string kept = g_launcher->LastException().c_str();
+            EXPECT_NE(kept.find(row.err), std::string::npos) << kept;
+        }
+        if (row.result == 0 || row.result == kResultMainThrew) {
             EXPECT_NE(out.find("arg1=two words units="), std::string::npos) << out;
             EXPECT_NE(out.find("arg2=x units="), std::string::npos) << out;
             EXPECT_NE(out.find("arg3=y units="), std::string::npos) << out;

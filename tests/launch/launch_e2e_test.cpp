@@ -67,8 +67,8 @@ TEST(LaunchProperties, ClassPathAppPathHomeAndPropertyLines) {
     RunResult r = app.Run({}, options);
     ASSERT_EQ(r.exitCode, 0) << r.err << app.ErrLog();
     std::map<std::string, std::string> v = ProbeValues(r.out);
-    EXPECT_EQ(v["prop:java.class.path"], app.exe + ":");
-    EXPECT_EQ(v["prop:tvx.class.path"], app.exe + ":");
+    EXPECT_EQ(v["prop:java.class.path"], app.exe);
+    EXPECT_EQ(v["prop:tvx.class.path"], app.exe);
     EXPECT_EQ(v["prop:tvx.app.path"], app.exe);
     std::string home = v["prop:application.home"];
     EXPECT_TRUE(home == app.dir.path() || home == app.dir.path() + "/") << home;
@@ -88,7 +88,61 @@ TEST(LaunchProperties, EnvironmentClassPathFollowsTheTwoParts) {
     options.unsetEnv = {"CLASS_PATH"};
     RunResult r = app.Run({}, options);
     ASSERT_EQ(r.exitCode, 0) << r.err << app.ErrLog();
-    EXPECT_EQ(ProbeValues(r.out)["prop:java.class.path"], app.exe + "::/nowhere/a.jar");
+    EXPECT_EQ(ProbeValues(r.out)["prop:java.class.path"], app.exe + ":/nowhere/a.jar");
+}
+
+// The runtime reads an empty class path entry as the working directory:
+// none is passed, so what lies in the working directory is not loaded,
+// whatever the class-path settings and variables; only an entry that names
+// the working directory itself reaches it.
+TEST(LaunchProperties, WorkingDirectoryIsNotOnTheClassPath) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> lines;
+        std::map<std::string, std::string> env;
+        bool reached;
+    } rows[] = {
+        {"no class-path settings", {}, {}, false},
+        {"classpath and libs", {"classpath conf", "libs lib"}, {}, false},
+        {"entry from an empty variable", {"classpath $TVX_EMPTY_VAR"}, {{"TVX_EMPTY_VAR", ""}}, false},
+        {"empty variables", {}, {{"CLASSPATH", ""}, {"CLASS_PATH", "::"}}, false},
+        {"the working directory named", {}, {{"CLASSPATH", "."}}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PackedApp app(row.lines, kProbe);
+        const std::string work = app.dir / "work";
+        for (const char* sub : {"work/META-INF/services", "work/planted", "conf", "lib"})
+            tvxtest::MakeDirs(app.dir / sub);
+        tvxtest::WriteFile(work + "/marker.txt", "planted\n");
+        tvxtest::WriteFile(work + "/META-INF/services/java.sql.Driver", "planted.Planted\n");
+        tvxtest::WriteFile(work + "/planted/Planted.class", tvxtest::ReadFile(TVX_PLANTED_CLASS));
+        tvxtest::WriteFile(app.dir / "conf/app.properties", "a=b\n");
+        tvxtest::WriteFile(app.dir / "lib/a.jar", tvxtest::ReadFile(tvxtest::TestJarsDir() + "/launch-dep.jar"));
+        app.Repack([&] {
+            std::vector<std::string> lines = row.lines;
+            lines.push_back("forcecwd " + work);
+            return lines;
+        }(), kProbe);
+        RunOptions options;
+        options.unsetEnv = {"CLASSPATH", "CLASS_PATH"};
+        for (const auto& var : row.env) options.setEnv[var.first] = var.second;
+        options.setEnv["PROBE_PROPS"] = "java.class.path";
+        options.setEnv["PROBE_RESOURCE"] = "marker.txt,META-INF/services/java.sql.Driver";
+        options.setEnv["PROBE_LOAD"] = "planted.Planted";
+        RunResult r = app.Run({}, options);
+        ASSERT_EQ(r.exitCode, 0) << r.err << app.ErrLog();
+        std::map<std::string, std::string> v = ProbeValues(r.out);
+        EXPECT_EQ(v["cwd"], work);
+        const char* expected = row.reached ? "found" : "none";
+        EXPECT_EQ(v["resource:marker.txt"], expected);
+        EXPECT_EQ(v["resource:META-INF/services/java.sql.Driver"], expected);
+        EXPECT_EQ(v["load:planted.Planted"], row.reached ? "loaded" : "none");
+        const std::string cp = v["prop:java.class.path"];
+        EXPECT_EQ(cp.find("::"), std::string::npos) << cp;
+        EXPECT_NE(cp.back(), ':') << cp;
+        EXPECT_TRUE(cp == app.exe || cp.compare(0, app.exe.size() + 1, app.exe + ":") == 0) << cp;
+    }
 }
 
 TEST(LaunchEnvironment, ExportLines) {
@@ -175,15 +229,51 @@ TEST(LaunchOptions, UnknownOptionDoesNotStopTheRuntime) {
     EXPECT_EQ(ProbeValues(r.out)["prop:opt.after"], "yes");
 }
 
-TEST(LaunchEnding, ExceptionFromMainIsDescribedAndResultIsZero) {
-    PackedApp app({}, kProbe);
-    RunOptions options;
-    options.setEnv["PROBE_THROW"] = "probe failure";
-    RunResult r = app.Run({}, options);
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(app.ErrLog().find("java.lang.IllegalStateException: probe failure"), std::string::npos)
-        << app.ErrLog();
-    EXPECT_EQ(r.out.find("main returned"), std::string::npos);
+// A main method that ends with an exception is a failed run: its description
+// stays in the log, one line on both streams names it, and the status is 70,
+// which no launch result uses.
+TEST(LaunchEnding, ExceptionFromMainIsDescribedAndEndsWith70) {
+    const std::string needsDep = tvxtest::TestJarsDir() + "/launch-needs-dep.jar";
+    const std::string depJar = tvxtest::TestJarsDir() + "/launch-dep.jar";
+    struct Row {
+        const char* name;
+        std::string jar;
+        const char* mainClass;
+        std::vector<std::string> lines;
+        const char* thrown;  // PROBE_THROW, or null
+        int status;
+        std::string line;  // the one line on standard output, in the log too
+        std::string out;   // expected elsewhere in standard output
+    } rows[] = {
+        {"exception", launchtest::ProbeJar(), "launchtest.Probe", {}, "probe failure", 70,
+         "The application ended with an exception: java.lang.IllegalStateException: probe failure", "argc=0"},
+        {"missing dependency", needsDep, "launchtest.CallsDep", {}, nullptr, 70,
+         "The application ended with an exception: java.lang.NoClassDefFoundError: launchdep/Dep", "main entered"},
+        {"dependency present", needsDep, "launchtest.CallsDep", {"classpath " + depJar}, nullptr, 0, "",
+         "main entered\ndependency present\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PackedApp app(row.lines, row.mainClass, row.jar);
+        RunOptions options;
+        if (row.thrown) options.setEnv["PROBE_THROW"] = row.thrown;
+        RunResult r = app.Run({}, options);
+        EXPECT_EQ(r.exitCode, row.status) << r.out << app.ErrLog();
+        EXPECT_NE(r.out.find(row.out), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("main returned"), std::string::npos);
+        const std::string log = app.ErrLog();
+        if (row.status == 0) {
+            EXPECT_EQ(log, "");
+            continue;
+        }
+        EXPECT_EQ(CountOf(r.out, row.line + "\n"), 1) << r.out;
+        // The runtime's description (with the stack) first, then the line.
+        const size_t described = log.find("\tat launchtest.");
+        const size_t line = log.find(row.line + "\n");
+        EXPECT_NE(described, std::string::npos) << log;
+        EXPECT_NE(line, std::string::npos) << log;
+        EXPECT_LT(described, line) << log;
+    }
 }
 
 TEST(LaunchEnding, SystemExitStatusIsTheProcessStatus) {

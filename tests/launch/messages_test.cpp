@@ -27,6 +27,7 @@ TEST(Messages, TableHoldsEveryTextInOrder) {
         {10, "Error"},
         {12, "Java virtual machine version %s is too high, version between %s and %s is required."},
         {13, "There is already an instance of this program running."},
+        {70, "The application ended with an exception: %s"},
         {273, "Service '%s' installed successfully."},
         {274, "Service '%s' install failed, "},
         {275, "Service '%s' uninstalled successfully."},
@@ -37,6 +38,7 @@ TEST(Messages, TableHoldsEveryTextInOrder) {
         {280, "the service already exists."},
         {281, "error occurs."},
         {282, "service does not exist."},
+        {283, "it starts %s, not this executable."},
         {1024, "Service type application.\n\nUse /install to install service."},
     };
     size_t n = sizeof expected / sizeof expected[0];

@@ -127,7 +127,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<InitRow>& info) { return std::string(info.param.what); });
 
 // The value of the install option decides start at boot, however it is written;
-// a value option also takes the next argument unless it begins with - or /.
+// a value option also takes the next argument unless it begins with - or /,
+// and a next argument so taken that is not "auto" stays a service argument.
 TEST(InstallOptionTest, AutoStartFollowsTheOptionValue) {
     struct Row {
         const char* args;
@@ -142,6 +143,13 @@ TEST(InstallOptionTest, AutoStartFollowsTheOptionValue) {
         {"-install -x y", false, "-x y"},
         {"-installauto", true, ""},
         {"first -install:auto last", true, "last"},
+        // A value taken from the next argument that is not "auto" is the
+        // service's first argument, never lost.
+        {"-install zoo.cfg", false, "zoo.cfg"},
+        {"-install zoo.cfg second", false, "zoo.cfg second"},
+        {"-install: zoo.cfg", false, "zoo.cfg"},
+        {"-install:auto zoo.cfg", true, "zoo.cfg"},
+        {"-install Auto zoo.cfg", true, "zoo.cfg"},
     };
     ServiceSandbox box(ProbeJar(), "probesvc");
     std::string body;
@@ -214,6 +222,57 @@ TEST(InstallRefusalTest, UnsafeNamesAndArgumentsAreRefused) {
     EXPECT_EQ(box.Read("units"), "") << "nothing may be written";
     EXPECT_EQ(box.Read("commands.log"), "") << "nothing may be run";
     EXPECT_FALSE(tvxtest::FileExists(box.dir() + "/injected"));
+}
+
+// Copies of one program in two directories share the service name: a copy
+// never removes the service another copy installed, under any init system;
+// the owner still can, and so can any copy once the owner's file is gone.
+TEST(UninstallOwnerTest, AnotherCopysServiceIsLeftInPlace) {
+    struct Row {
+        const char* what;
+        InitSystem init;
+        const char* file;
+        const char* removeCommand;  // what uninstalling records, "" for none
+    } rows[] = {
+        {"SystemD", InitSystem::SystemD, "/lib/systemd/system/probesvc.service", "systemctl disable probesvc\n"},
+        {"UpStart", InitSystem::UpStart, "/etc/init/probesvc.conf", ""},
+        {"SysV", InitSystem::SysV, "/etc/init.d/probesvc", "chkconfig --del probesvc\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ServiceSandbox box(ProbeJar(), "probesvc");
+        auto r = box.Run(std::string("F=") + row.file + R"SH(
+mkdir "$T/v1" "$T/v2"
+cp "$EXE" "$T/v1/probesvc"; cp "$EXE" "$T/v2/probesvc"
+step install env PATH="$LPATH" "$T/v1/probesvc" -install x
+cp "$F" "$OUT/file1"
+: > "$OUT/commands.log"
+step foreign env PATH="$LPATH" "$T/v2/probesvc" -uninstall
+cmp "$F" "$OUT/file1" && echo same > "$OUT/kept"
+cp "$OUT/commands.log" "$OUT/foreign.log"
+step owner env PATH="$LPATH" "$T/v1/probesvc" -uninstall
+[ -e "$F" ] || echo gone > "$OUT/gone"
+cp "$OUT/commands.log" "$OUT/owner.log"
+step reinstall env PATH="$LPATH" "$T/v1/probesvc" -install
+rm "$T/v1/probesvc"
+step orphan env PATH="$LPATH" "$T/v2/probesvc" -uninstall
+[ -e "$F" ] || echo gone > "$OUT/orphan-gone"
+exit 0
+)SH", row.init);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(box.Read("install.rc"), "0");
+        EXPECT_EQ(box.Read("foreign.rc"), std::to_string(283 & 0xFF));
+        EXPECT_EQ(box.Read("foreign.out"), "Service 'probesvc' uninstall failed, it starts " + box.dir() +
+                                               "/v1/probesvc, not this executable.\n\n");
+        EXPECT_EQ(box.Read("kept"), "same\n");
+        EXPECT_EQ(box.Read("foreign.log"), "") << "nothing may be run for a service left in place";
+        EXPECT_EQ(box.Read("owner.rc"), "0");
+        EXPECT_EQ(box.Read("gone"), "gone\n");
+        EXPECT_EQ(box.Read("owner.log"), row.removeCommand);
+        EXPECT_EQ(box.Read("reinstall.rc"), "0");
+        EXPECT_EQ(box.Read("orphan.rc"), "0") << box.Read("orphan.out");
+        EXPECT_EQ(box.Read("orphan-gone"), "gone\n");
+    }
 }
 
 // Paths and names longer than the service's buffers are refused, never cut.

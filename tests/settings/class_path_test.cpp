@@ -152,15 +152,21 @@ const ClassPathRow kClassPathRows[] = {
 INSTANTIATE_TEST_SUITE_P(Settings, GetClassPathTest, testing::ValuesIn(kClassPathRows),
                          discovery::RowName<ClassPathRow>);
 
-// The text the virtual machine receives: the first part, ":", the second.
+// The text the virtual machine receives: both parts, and never an empty
+// entry, which the runtime would read as the working directory.
 TEST(GetClassPath, JoinedParts) {
     struct Row {
         std::vector<std::string> settings;
+        std::map<std::string, std::string> env;
         std::string joined;
     };
     const std::vector<Row> rows = {
-        {{}, "{X}:"},
-        {{"java_libs lib/", "classpath conf"}, "{X}:{H}lib/a.jar::{H}conf"},
+        {{}, {}, "{X}"},
+        {{"java_libs lib/", "classpath conf"}, {}, "{X}:{H}lib/a.jar:{H}conf"},
+        {{"classpath $TVX_EMPTY_ENTRY"}, {{"TVX_EMPTY_ENTRY", ""}}, "{X}"},
+        {{"classpath conf"}, {{"CLASSPATH", ""}, {"CLASS_PATH", ":"}}, "{X}:{H}conf"},
+        {{}, {{"CLASSPATH", "/a.jar::/b.jar:"}}, "{X}:/a.jar:/b.jar"},
+        {{"java_classpath lib/a.jar"}, {{"CLASS_PATH", "."}}, "{X}:{H}lib/a.jar:."},
     };
     for (const Row& row : rows) {
         tvxtest::TempDir tmp;
@@ -172,11 +178,10 @@ TEST(GetClassPath, JoinedParts) {
         ScopedEnv env;
         env.Unset("CLASSPATH");
         env.Unset("CLASS_PATH");
+        for (const auto& var : row.env) env.Set(var.first, var.second);
         ScopedCwd cwd(root);
         ScopedLoader loader(MakeExecutable(root + "/app", row.settings));
-        const std::string joined =
-            std::string(loader->GetClassPath(false).c_str()) + ":" + loader->GetClassPath(true).c_str();
-        EXPECT_EQ(Fill(row.joined, names), joined);
+        EXPECT_EQ(Fill(row.joined, names), std::string(loader->GetJoinedClassPath().c_str()));
     }
 }
 

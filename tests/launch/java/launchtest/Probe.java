@@ -3,7 +3,8 @@ package launchtest;
 import java.io.File;
 
 /** Prints what the launcher handed over: arguments, chosen properties and
- *  environment variables, the working directory; then exits as asked. */
+ *  environment variables, whether chosen resources and classes can be
+ *  loaded, the working directory; then exits as asked. */
 public class Probe {
     public static void main(String[] args) throws Exception {
         StringBuilder out = new StringBuilder();
@@ -21,6 +22,20 @@ public class Probe {
         }
         for (String name : list(System.getenv("PROBE_ENV"))) {
             out.append("env:").append(name).append('=').append(System.getenv(name)).append('\n');
+        }
+        for (String name : list(System.getenv("PROBE_RESOURCE"))) {
+            java.net.URL found = ClassLoader.getSystemClassLoader().getResource(name);
+            out.append("resource:").append(name).append('=').append(found == null ? "none" : "found").append('\n');
+        }
+        for (String name : list(System.getenv("PROBE_LOAD"))) {
+            String loaded;
+            try {
+                Class.forName(name);
+                loaded = "loaded";
+            } catch (ClassNotFoundException e) {
+                loaded = "none";
+            }
+            out.append("load:").append(name).append('=').append(loaded).append('\n');
         }
         out.append("cwd=").append(new File(System.getProperty("user.dir")).getCanonicalPath()).append('\n');
         System.out.print(out);
