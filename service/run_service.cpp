@@ -1,5 +1,6 @@
 // The service command line: install, uninstall, help, a test run, or the
 // application run as a service (detached or in the foreground).
+#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -82,6 +83,8 @@ MyCString ResultText(int result, MessageId success, MessageId failure) {
 // The lock cannot be taken: the reason when it is one the user can act on,
 // else the plain message.
 void ShowLockFailure() {
+    MyCString holder = LockHolderLine();
+    if (!holder.IsEmpty()) ShowOnStdout(holder);
     MyCString problem = LockProblem();
     ShowOnStdout(problem.IsEmpty() ? "ERROR: Acquire lock failed." : problem.c_str());
 }
@@ -184,7 +187,12 @@ int TheServiceMainLinux(unsigned, char**, bool daemonize) {
     }
     if (!WritePidFile()) {
         MyCString refusal = SymlinkRefusal(pidfile);
-        if (!refusal.IsEmpty()) ReportMessage(refusal);
+        if (refusal.IsEmpty()) {
+            int error = errno;
+            refusal.Format("WARNING: The pid file %s cannot be written (%s); the service runs without it.", pidfile,
+                           strerror(error));
+        }
+        ReportMessage(refusal);
     }
     // However the process ends from here on (System.exit in the
     // application, the runtime's own signal handling), its files go with it.

@@ -54,6 +54,9 @@ void ReleaseLock();
 // act on: a symbolic link in its place, or a file owned by another user.
 // Empty otherwise.
 MyCString LockProblem();
+// When another process holds the service lock: the line that names it and
+// its pid. Empty otherwise.
+MyCString LockHolderLine();
 // Writes "<pid>\n" into pidfile; false when it cannot be written.
 bool WritePidFile();
 void RemovePidFile();

@@ -79,8 +79,16 @@ int RefuseScript() {
 
 // Steps shared by the three init systems; a null directory is one that
 // cannot be written.
+// The service lock is free; when it is not, the process that holds it is named.
+bool LockFree() {
+    if (TestLock(true)) return true;
+    MyCString holder = LockHolderLine();
+    if (!holder.IsEmpty()) ReportMessage(holder);
+    return false;
+}
+
 int InstallFile(const InitFile& file, const char* text, int length, mode_t finalMode) {
-    if (!TestLock(true) || !file.directory || access(file.directory, W_OK) != 0) return kServiceAccessDenied;
+    if (!LockFree() || !file.directory || access(file.directory, W_OK) != 0) return kServiceAccessDenied;
     char path[kServicePathSize];
     if (!ServiceFilePath(path, file)) return kServiceRefused;
     if (access(path, F_OK) == 0) return kServiceExists;
@@ -109,7 +117,7 @@ bool StartsAnotherExecutable(const char* path) {
 }
 
 int UninstallFile(const InitFile& file, const char* command) {
-    if (!TestLock(true) || !file.directory || access(file.directory, W_OK) != 0) return kServiceAccessDenied;
+    if (!LockFree() || !file.directory || access(file.directory, W_OK) != 0) return kServiceAccessDenied;
     char path[kServicePathSize];
     if (!ServiceFilePath(path, file)) return kServiceRefused;
     struct stat st;

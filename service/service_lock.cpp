@@ -86,6 +86,21 @@ MyCString LockProblem() {
     return text;
 }
 
+MyCString LockHolderLine() {
+    MyCString text;
+    if (!lockfile[0]) return text;
+    int fd = open(lockfile, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return text;
+    struct flock probe;
+    memset(&probe, 0, sizeof probe);
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    if (fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK && probe.l_pid > 0 && probe.l_pid != getpid())
+        text.Format("The service is running: process %d holds its lock %s.", static_cast<int>(probe.l_pid), lockfile);
+    close(fd);
+    return text;
+}
+
 bool PreparePaths() {
     ClearPaths();
     int n = GetModuleFileName(nullptr, execpath, kServicePathSize);

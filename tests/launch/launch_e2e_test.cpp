@@ -26,6 +26,10 @@ using tvxtest::RunResult;
 
 using launchtest::kProbe;
 
+// Main classes that need launchtest's dependency, and the dependency alone.
+std::string NeedsDepJar() { return tvxtest::TestJarsDir() + "/launch-needs-dep.jar"; }
+std::string DepJar() { return tvxtest::TestJarsDir() + "/launch-dep.jar"; }
+
 TEST(LaunchArguments, SettingsWordsThenCommandLineReachMain) {
     PackedApp app({"argv one \"two words\"", "argv three\\ four", "argv \"\""}, kProbe);
     RunResult r = app.Run({"cmd1", "cmd 2", "\xC5\xBElu\xC5\xA5", "\xF0\x9F\x98\x80"});
@@ -233,8 +237,8 @@ TEST(LaunchOptions, UnknownOptionDoesNotStopTheRuntime) {
 // stays in the log, one line on both streams names it, and the status is 70,
 // which no launch result uses.
 TEST(LaunchEnding, ExceptionFromMainIsDescribedAndEndsWith70) {
-    const std::string needsDep = tvxtest::TestJarsDir() + "/launch-needs-dep.jar";
-    const std::string depJar = tvxtest::TestJarsDir() + "/launch-dep.jar";
+    const std::string needsDep = NeedsDepJar();
+    const std::string depJar = DepJar();
     struct Row {
         const char* name;
         std::string jar;
@@ -460,6 +464,41 @@ INSTANTIATE_TEST_SUITE_P(
                   "%s %s %s %s %s %s",
                   ""}),
     [](const ::testing::TestParamInfo<ResultRow>& info) { return std::string(info.param.name); });
+
+// A main class that is missing and one whose dependency is missing get the
+// same message; the line after it names the class and the Java exception.
+TEST(LaunchResults, MissingMainClassIsNamedWithItsCause) {
+    const std::string needsDep = NeedsDepJar();
+    const std::string depJar = DepJar();
+    struct Row {
+        const char* name;
+        std::string jar;
+        std::vector<std::string> lines;
+        int status;
+        std::string detail;  // the line after the message, "" for none
+    } rows[] = {
+        {"wrong name", launchtest::ProbeJar(), {"mainclass launchtest.Missing"}, 7,
+         "Main class launchtest.Missing: java.lang.NoClassDefFoundError: launchtest/Missing"},
+        {"missing dependency", needsDep, {"mainclass launchtest.ExtendsDep"}, 7,
+         "Main class launchtest.ExtendsDep: java.lang.NoClassDefFoundError: launchdep/Dep"},
+        {"dependency present", needsDep, {"mainclass launchtest.ExtendsDep", "classpath " + depJar}, 0, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // Laid out without the generator, which checks the main class itself.
+        PackedApp app({}, "launchtest.CallsDep", row.jar);
+        app.BuildWithoutGenerator(row.lines);
+        RunResult r = app.Run({});
+        EXPECT_EQ(r.exitCode, row.status) << r.out << app.ErrLog();
+        if (row.status == 0) {
+            EXPECT_EQ(r.out, "dependency present\n");
+            continue;
+        }
+        const std::string lines = "The main startup class could not be found.\n" + row.detail + "\n";
+        EXPECT_EQ(CountOf(r.out, lines), 1) << r.out;
+        EXPECT_EQ(CountOf(app.ErrLog(), lines), 1) << app.ErrLog();
+    }
+}
 
 TEST(LaunchResults, EmptyMainClass) {
     // The generator refuses an empty main class; lay the executable out directly.

@@ -93,6 +93,38 @@ exit 0
     EXPECT_EQ(box.Read("targets"), "") << "a file was created through a link";
 }
 
+// A pid file that cannot be written: the service runs without it and says
+// so once, on the daemon road (to the terminal that started it, through the
+// starter) as in the foreground (into the log).
+TEST(PidFileTest, AnUnwritablePidFileIsReportedOnce) {
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    auto r = box.Run(R"SH(
+mkdir /var/run/probesvc.pid
+PATH="$LPATH" "$EXE" -no-daemon >"$OUT/fg.out" 2>"$OUT/fg.err" </dev/null &
+pid=$!; track "$pid"
+wait_file "$T/probe-report.txt" || exit 1
+kill -TERM "$pid"; wait "$pid"; echo $? > "$OUT/fg.rc"
+cp "$EXE.stderr.log" "$OUT/fg.log"; rm -f "$EXE.stderr.log" "$T/probe-report.txt"
+run_exe daemon
+wait_file "$T/probe-report.txt" || exit 1
+PATH="$LPATH" "$EXE" >"$OUT/second.out" 2>/dev/null </dev/null
+pid=$(sed -n 's/.*process \([0-9]*\) holds.*/\1/p' "$OUT/second.out"); track "$pid"
+kill -TERM "$pid"; wait_gone "$pid" || exit 1
+exit 0
+)SH");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string line =
+        "WARNING: The pid file /var/run/probesvc.pid cannot be written (Is a directory); the service runs without it.\n";
+    EXPECT_EQ(box.Read("fg.rc"), "143");
+    const std::string log = box.Read("fg.log");
+    EXPECT_TRUE(Contains(log, line)) << log;
+    EXPECT_FALSE(Contains(log.substr(log.find(line) + 1), line)) << "reported twice: " << log;
+    EXPECT_EQ(box.Read("daemon.rc"), "0");
+    EXPECT_EQ(box.Read("daemon.out"), "Service ... " + line);
+    // Without the pid file the lock still names the running service.
+    EXPECT_TRUE(Contains(box.Read("second.out"), "The service is running: process ")) << box.Read("second.out");
+}
+
 // A lock file created and held by another user (the lock directory is
 // writable by everyone): the refusal names the file and its owner.
 TEST(ForeignLockTest, ALockHeldByAnotherUserIsNamedWithItsOwner) {
@@ -104,7 +136,7 @@ mkdir -m 777 "$T/nobody"; cp "$EXE" "$T/nobody/probesvc"
 user=$(id -nu 65534)
 PATH="$LPATH" "$(command -v setpriv)" --reuid=65534 --regid=65534 --clear-groups "$T/nobody/probesvc" -no-daemon \
   >"$OUT/holder.out" 2>&1 </dev/null &
-holder=$!; track "$holder"
+holder=$!; track "$holder"; printf %s "$holder" > "$OUT/holder"
 wait_file "$T/nobody/probe-report.txt" || { cat "$OUT/holder.out" "$T/nobody/"*.log >&2; exit 1; }
 stat -c %U /var/lock/probesvc > "$OUT/owner"
 echo "$user" > "$OUT/user"
@@ -118,8 +150,9 @@ exit 0
     user.pop_back();
     EXPECT_EQ(box.Read("owner"), user + "\n");
     EXPECT_EQ(box.Read("start.rc"), "1");
-    EXPECT_EQ(box.Read("start.out"), "Service ... ERROR: Acquire lock failed: the lock file /var/lock/probesvc belongs "
-                                     "to user " + user + ", not to root.\n");
+    EXPECT_EQ(box.Read("start.out"), "Service ... The service is running: process " + box.Read("holder") +
+                                         " holds its lock /var/lock/probesvc.\nERROR: Acquire lock failed: the lock "
+                                         "file /var/lock/probesvc belongs to user " + user + ", not to root.\n");
 }
 
 // The external file beside the executable can run commands as the service's

@@ -65,7 +65,8 @@ exit 0
     EXPECT_EQ(box.Read("lock-while-running"), "present\n");
 
     EXPECT_EQ(box.Read("second.rc"), "1");
-    EXPECT_EQ(box.Read("second.out"), "Service ... ERROR: Acquire lock failed.\n");
+    EXPECT_EQ(box.Read("second.out"), "Service ... The service is running: process " + pid.substr(0, pid.find('\n')) + " holds its lock " + lock +
+                                          ".\nERROR: Acquire lock failed.\n");
 
     EXPECT_EQ(tvxtest::ReadFile(box.dir() + "/probe-stopped.txt"), "stopped on Service stop\n");
     EXPECT_EQ(box.Read("left"), "") << "pid file or lock file left behind";
@@ -164,13 +165,52 @@ exit 0
     EXPECT_EQ(box.Read("left"), "") << "no pid file or lock file under -test";
 }
 
+// A main method that throws fails the run on every road: -test and
+// -no-daemon exit with 70 (what an init system's Restart=on-failure sees),
+// the daemon's start succeeded (main was reached) and the daemon then ends
+// and cleans up; the runtime's description and the one line are in the log.
+TEST(ExceptionEndingTest, AThrowingMainFailsOnEveryRoad) {
+    struct Row {
+        const char* road;
+        const char* args;
+        const char* status;  // of the command started
+        const char* out;     // its standard output
+    } rows[] = {
+        {"test", "-test throw-main", "70",
+         "The application ended with an exception: java.lang.IllegalStateException: probe thrown\n"},
+        {"no-daemon", "-no-daemon throw-main", "70", "Service ... "},
+        {"daemon", "throw-main", "0", "Service ... "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.road);
+        ServiceSandbox box(ProbeJar(), "probesvc");
+        auto r = box.Run(std::string("run_exe run ") + row.args + R"SH(
+for i in $(seq 300); do [ -e /var/run/probesvc.pid ] || [ -e /var/lock/probesvc ] || break; sleep 0.1; done
+ls -A /var/run/probesvc.pid /var/lock/probesvc > "$OUT/left" 2>/dev/null
+cp "$EXE.stderr.log" "$OUT/log"
+exit 0
+)SH");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(box.Read("run.rc"), row.status);
+        EXPECT_EQ(box.Read("run.out"), row.out);
+        const std::string log = box.Read("log");
+        EXPECT_NE(log.find("java.lang.IllegalStateException: probe thrown\n\tat servicetest.ServiceProbe.main"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find("The application ended with an exception: java.lang.IllegalStateException: probe thrown\n"),
+                  std::string::npos)
+            << log;
+        EXPECT_EQ(box.Read("left"), "");
+    }
+}
+
 // Installing or removing while the service runs is refused with 277.
 TEST(RunningServiceTest, InstallAndUninstallAreDeniedWhileItRuns) {
     ServiceSandbox box(ProbeJar(), "probesvc");
     auto r = box.Run(R"SH(
 run_exe start
 wait_file "$T/probe-report.txt" || exit 1
-pid=$(cat /var/run/probesvc.pid); track "$pid"
+pid=$(cat /var/run/probesvc.pid); track "$pid"; printf %s "$pid" > "$OUT/pid"
 run_exe install -install
 run_exe uninstall -uninstall
 ls -A /usr/lib/systemd/system/probesvc.service > "$OUT/unit" 2>&1
@@ -179,10 +219,14 @@ run_exe install-after -install
 )SH",
                      servicetest::InitSystem::SystemD);
     ASSERT_EQ(r.exitCode, 0) << r.err;
+    // The line before the result says why access was denied: who holds the lock.
+    const std::string holder =
+        "The service is running: process " + box.Read("pid") + " holds its lock /var/lock/probesvc.\n";
     EXPECT_EQ(box.Read("install.rc"), std::to_string(277 & 0xFF));
-    EXPECT_EQ(box.Read("install.out"), "Service 'probesvc' install failed, the requested access was denied.\n\n");
+    EXPECT_EQ(box.Read("install.out"), holder + "Service 'probesvc' install failed, the requested access was denied.\n\n");
     EXPECT_EQ(box.Read("uninstall.rc"), std::to_string(277 & 0xFF));
-    EXPECT_EQ(box.Read("uninstall.out"), "Service 'probesvc' uninstall failed, the requested access was denied.\n\n");
+    EXPECT_EQ(box.Read("uninstall.out"),
+              holder + "Service 'probesvc' uninstall failed, the requested access was denied.\n\n");
     EXPECT_NE(box.Read("unit").find("No such file"), std::string::npos);
     EXPECT_EQ(box.Read("install-after.rc"), "0");
 }

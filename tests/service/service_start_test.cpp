@@ -67,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StartRow{"NoRuntime", {"jvmdll=/nonexistent/libjvm.so"}, {}, "1",
                                "Java Runtime Environment not found.\n"},
                       StartRow{"NoMainClass", {}, {"--main", "servicetest.Missing"}, "7",
-                               "The main startup class could not be found.\n"}),
+                               "The main startup class could not be found.\nMain class servicetest.Missing: "
+                               "java.lang.NoClassDefFoundError: servicetest/Missing\n"}),
     [](const ::testing::TestParamInfo<StartRow>& info) { return std::string(info.param.what); });
 
 // Two starts at the same moment, several times: exactly one exits 0, the
@@ -82,6 +83,7 @@ for i in $(seq "$ROUNDS"); do
   wait
   pid=$(cat /var/run/probesvc.pid 2>/dev/null)
   [ -n "$pid" ] || { echo "round $i: no pid file" >&2; exit 1; }
+  printf %s "$pid" > "$OUT/pid$i"
   track "$pid"
   wait_file "$T/probe-report.txt" || exit 1
   kill -TERM "$pid"; wait_gone "$pid" || exit 1
@@ -95,7 +97,9 @@ done
         std::string b = box.Read("b" + std::to_string(i) + ".rc");
         ASSERT_TRUE((a == "0") != (b == "0")) << "statuses " << a << " and " << b;
         std::string loser = a == "0" ? "b" : "a";
-        EXPECT_EQ(box.Read(loser + std::to_string(i) + ".out"), "Service ... ERROR: Acquire lock failed.\n");
+        EXPECT_EQ(box.Read(loser + std::to_string(i) + ".out"),
+                  "Service ... The service is running: process " + box.Read("pid" + std::to_string(i)) +
+                      " holds its lock /var/lock/probesvc.\nERROR: Acquire lock failed.\n");
     }
     EXPECT_EQ(box.Read("left"), "");
     EXPECT_EQ(box.Read("running"), "");

@@ -13,7 +13,8 @@ import java.util.Arrays;
  * directory, registers a stop handler that writes probe-stopped.txt, and
  * stays alive while it runs as a service: in main, or with the argument
  * "return-main" in a non-daemon thread after main has returned. With the
- * argument "exit-main" it ends the process with System.exit(3) instead.
+ * argument "exit-main" it ends the process with System.exit(3) instead, with
+ * "throw-main" it throws an IllegalStateException out of main.
  */
 public class ServiceProbe {
     public static void main(String[] args) throws Exception {
@@ -44,6 +45,7 @@ public class ServiceProbe {
         write("probe-report.txt", report.toString());
 
         if (Arrays.asList(args).contains("exit-main")) System.exit(3);
+        if (Arrays.asList(args).contains("throw-main")) throw new IllegalStateException("probe thrown");
         if (!ServiceStatusManager.isRunAsService) return;
         if (Arrays.asList(args).contains("return-main")) {
             Thread keeper = new Thread(ServiceProbe::sleepForever, "keeper");
