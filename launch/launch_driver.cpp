@@ -214,7 +214,7 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
         ReportMessage(text);
         // A class that is there but needs what is not (a missing
         // dependency) gets the same message as a wrong name: say which.
-        if (result == 7 && !launcher->LastException().IsEmpty()) {
+        if (result == kMsgMainClassNotFound && !launcher->LastException().IsEmpty()) {
             MyCString mainClass = loader->GetCommon("mainclass", true);
             MyCString detail;
             detail.Format("Main class %s: %s", mainClass.c_str(), launcher->LastException().c_str());
