@@ -90,6 +90,9 @@ int CStdRedir::RedirectStderr(const char* name) { return Redirect(STDERR_FILENO,
 int CStdRedir::RedirectStdout(const char* name) { return Redirect(STDOUT_FILENO, m_savedStdout, name); }
 
 int CStdRedir::Redirect(int fd, int& saved, const char* name) {
+    // "inherit": the stream stays what the launcher was started with (the
+    // journal under systemd, the terminal of a test run).
+    if (name && strcmp(name, kInheritTarget) == 0) return fd;
     int target = GetStdRedir(name);
     if (target == -1) return -1;
     if (saved != -1) return target;  // only the first successful redirection counts

@@ -7,6 +7,9 @@
 
 #include "base/my_string.h"
 
+// The target name that keeps a stream as the launcher was started with it.
+constexpr char kInheritTarget[] = "inherit";
+
 class CStdRedir {
 public:
     class CStdRedirTarget {
@@ -39,6 +42,17 @@ public:
     // terminal or pipe open for its whole life (a caller reading the
     // starter's output would otherwise wait until the daemon ends).
     void ReleaseOriginals();
+    // Opens every file target again under its name and puts the new file
+    // where the old one was (descriptors 1 and 2 included), so that output
+    // goes on in a file that a log rotation created. Command targets and
+    // failed opens are left as they are. Only async-signal-safe calls.
+    void ReopenFiles();
+    // Each file target that has grown past `maxBytes` is renamed to
+    // "<name>.1" (older ones shifted up to "<name>.<keep>", the oldest
+    // removed; with `keep` 0 it is removed) and reopened. Writes in between
+    // land in the renamed file, so no line is lost. Returns the number of
+    // files rotated.
+    int RotateFiles(long long maxBytes, int keep);
 
 private:
     int Redirect(int fd, int& saved, const char* name);

@@ -17,6 +17,9 @@
 #include "launch/messages.h"
 #include "redirect/std_redir.h"
 #include "service/service.h"
+#include "service/service_logs.h"
+#include "service/service_notify.h"
+#include "service/systemd_notify.h"
 #include "settings/settings_loader.h"
 
 namespace {
@@ -89,7 +92,10 @@ void ShowLockFailure() {
     ShowOnStdout(problem.IsEmpty() ? "ERROR: Acquire lock failed." : problem.c_str());
 }
 
-void ReportMainReached() { ReportStartStatus(kStartReachedMain); }
+void ReportMainReached() {
+    ReportStartStatus(kStartReachedMain);
+    NotifyMainReached(plchr ? plchr->GetJavaVM() : nullptr);
+}
 
 }  // namespace
 
@@ -112,6 +118,7 @@ int RunService(int argc, char** argv) {
 
     switch (command) {
         case kTest:
+            KeepLogs(false);
             return RunJavaMain(argc - index, argv + index, nullptr, 0, nullptr);
         case kHelp:
             PrintServiceText(RSTR(kMsgServiceHelp));
@@ -152,7 +159,9 @@ int RunService(int argc, char** argv) {
         ReportMessage(kPathsTooLong);
         return kExitServiceRefused;
     }
-    {
+    if (!SystemdNotifies()) {
+        // A terminal's progress text; in systemd's journal it would only
+        // stand in front of the application's first line.
         CSigpipeGuard quiet;
         printf("Service ... ");
         fflush(stdout);
@@ -177,6 +186,8 @@ int TheServiceMainLinux(unsigned, char**, bool daemonize) {
         if (pshmmsg) pshmmsg->AfterFork();
     }
     InstallEarlyStopHandling();
+    KeepLogs(true);
+    NotifyServiceStarting();
     MyCString out = pldr ? pldr->GetStdout() : MyCString();
     if (out.IsEmpty()) stdredir.RedirectStdout("/dev/null");
     if (daemonize) stdredir.ReleaseOriginals();
@@ -209,6 +220,7 @@ int TheServiceMainLinux(unsigned, char**, bool daemonize) {
     if (plchr) plchr->SetBeforeMain(ReportMainReached);
     int result = RunJavaMain(argc, argv, SetIsServiceFlag, 0, nullptr);
     ReportStartStatus(result);  // nothing when main was reached
+    NotifyServiceEnded();
 
     if (plchr) plchr->Close();
     ReleaseServiceFiles();

@@ -3,6 +3,8 @@
 #ifndef TVX_SERVICE_SERVICE_H
 #define TVX_SERVICE_SERVICE_H
 
+#include <sys/types.h>
+
 #include "base/my_string.h"
 #include "launch/messages.h"
 
@@ -117,6 +119,11 @@ int UninstallServiceUpStart();
 int UninstallServiceSysV();
 
 typedef char ServiceScript[kServiceScriptSize];
+
+// Creates `path` (never over an existing file) holding `text`, then gives it
+// `finalMode` unless that is 0. 280 when it exists, 277 when it cannot be
+// created or written; a partial file is removed.
+int WriteServiceFile(const char* path, const char* text, int length, mode_t finalMode);
 
 // Format the unit, job or init script; return the text's length, or -1 (and
 // an empty buffer) when it does not fit.

@@ -9,6 +9,7 @@
 
 #include "launch/messages.h"
 #include "service/service.h"
+#include "service/systemd_dropin.h"
 
 char systemdp[kServicePathSize];
 char upstartp[kServicePathSize];
@@ -53,23 +54,6 @@ bool ServiceFilePath(char (&path)[kServicePathSize], const InitFile& file) {
     if (n > 0 && n < kServicePathSize) return true;
     ReportMessage("ERROR: The service's file path must be shorter than 300 bytes.");
     return false;
-}
-
-// Creates `path` (never over an existing file) holding `text`, mode
-// `finalMode` or 0644 whatever the umask: root starts what it says, so
-// nobody else may write it. 280 when it exists, 277 when it cannot be
-// created or written; a partial file is removed.
-int WriteServiceFile(const char* path, const char* text, int length, mode_t finalMode) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return errno == EEXIST ? kServiceExists : kServiceAccessDenied;
-    bool ok = write(fd, text, static_cast<size_t>(length)) == length;
-    if (ok) ok = fchmod(fd, finalMode ? finalMode : 0644) == 0;
-    ok = close(fd) == 0 && ok;
-    if (!ok) {
-        unlink(path);
-        return kServiceAccessDenied;
-    }
-    return kServiceOk;
 }
 
 int RefuseScript() {
@@ -153,6 +137,23 @@ int CheckInstallation(bool withArguments, const MyCString& args) {
 
 }  // namespace
 
+// Creates `path` (never over an existing file) holding `text`, mode
+// `finalMode` or 0644 whatever the umask: root starts what it says, so
+// nobody else may write it. 280 when it exists, 277 when it cannot be
+// created or written; a partial file is removed.
+int WriteServiceFile(const char* path, const char* text, int length, mode_t finalMode) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return errno == EEXIST ? kServiceExists : kServiceAccessDenied;
+    bool ok = write(fd, text, static_cast<size_t>(length)) == length;
+    if (ok) ok = fchmod(fd, finalMode ? finalMode : 0644) == 0;
+    ok = close(fd) == 0 && ok;
+    if (!ok) {
+        unlink(path);
+        return kServiceAccessDenied;
+    }
+    return kServiceOk;
+}
+
 bool IsSystemD() {
     static const char* const kDirectories[] = {"/lib/systemd/system/", "/usr/lib/systemd/system/"};
     for (const char* directory : kDirectories) {
@@ -190,9 +191,16 @@ int InstallServiceSystemD(bool autoStart, const MyCString& args) {
         ReportMessage(text);
         return kServiceRefused;
     }
+    SystemdOptions options;
+    int checked = PrepareSystemdDropIn(options);
+    if (checked != kServiceOk) return checked;
     ServiceScript script;
     int length = BuildScriptSystemD(script, prog, execpath, args);
     int result = InstallFile(InitFile{systemdp, ".service"}, script, length, 0);
+    if (result == kServiceOk && options.any) {
+        result = WriteSystemdDropIn(options);
+        if (result != kServiceOk) UninstallFile(InitFile{systemdp, ".service"}, nullptr);
+    }
     if (result == kServiceOk && autoStart) RunServiceCommand("systemctl enable \"%s\"");
     return result;
 }
@@ -211,7 +219,11 @@ int InstallServiceSysV(bool autoStart, const MyCString& args) {
     return result;
 }
 
-int UninstallServiceSystemD() { return UninstallFile(InitFile{systemdp, ".service"}, "systemctl disable \"%s\""); }
+int UninstallServiceSystemD() {
+    int result = UninstallFile(InitFile{systemdp, ".service"}, "systemctl disable \"%s\"");
+    if (result == kServiceOk) RemoveSystemdDropIn();
+    return result;
+}
 
 int UninstallServiceUpStart() { return UninstallFile(InitFile{upstartp, ".conf"}, nullptr); }
 

@@ -21,6 +21,7 @@
 #include "instances/shm_message.h"
 #include "launch/messages.h"
 #include "service/service.h"
+#include "service/service_notify.h"
 
 namespace {
 
@@ -129,6 +130,8 @@ void DetachWithStartStatus() {
         return;
     }
     close(fds[1]);
+    // Under systemd the child is the process to watch from now on.
+    NotifyMainPid(child);
     // The child takes this process's place in the instance channel; this
     // process leaves it, so that neither its receive thread nor its table
     // entry makes it look like a running instance while it waits.

@@ -8,6 +8,7 @@
 #include "base/export.h"
 #include "instances/shm.h"
 #include "launch/first_copy.h"
+#include "service/service_notify.h"
 
 namespace {
 
@@ -43,7 +44,12 @@ jobjectArray CachedArguments(JNIEnv* env, jobject& cache, int argc, char** argv)
 
 }  // namespace
 
-TVX_EXPORT void JNICALL Java_com_brindell_tvx_ServiceStatusManager_nativeSetServiceStatus(JNIEnv*, jclass, jint) {}
+// Under systemd the statuses keep their meaning: running is readiness,
+// start pending extends the start timeout. Elsewhere nothing happens.
+TVX_EXPORT void JNICALL Java_com_brindell_tvx_ServiceStatusManager_nativeSetServiceStatus(JNIEnv*, jclass,
+                                                                                         jint status) {
+    NotifyApplicationStatus(status);
+}
 
 TVX_EXPORT void JNICALL Java_com_brindell_tvx_ServiceStatusManager_nativeSetServiceStatusHandler(JNIEnv* env, jclass,
                                                                                                 jobject handler) {

@@ -21,10 +21,15 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "base/detached_thread.h"
 #include "base/diagnostic.h"
 #include "instances/shm.h"
 #include "launch/jvm_launcher.h"
 #include "service/service.h"
+#include "service/service_logs.h"
+#include "service/service_notify.h"
+#include "service/systemd_dropin.h"
+#include "settings/settings_loader.h"
 
 void (*fnPrevServiceTerm)(int) = SIG_DFL;
 
@@ -67,12 +72,52 @@ void CallStopHandler(JNIEnv* env) {
     CJvmLauncher::CheckException(env, true);
 }
 
+// The stop bound (stoptimeout): a stop that has not ended the process in
+// time ends it, with one line saying what hung.
+enum StopPhase { kStopIdle, kStopInOnStop, kStopShutdown };
+volatile sig_atomic_t stopPhase = kStopIdle;
+unsigned stopBoundSeconds;
+bool stopBoundArmed;
+
+void* StopBoundMain(void*) {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    // Under systemd the stop is given a little more than the bound, a second
+    // at a time while it runs, so that this thread, not systemd's SIGKILL,
+    // ends a stop that hangs and says why.
+    for (unsigned left = stopBoundSeconds; left > 0; --left) {
+        NotifyStopExtension(left + 5);
+        sleep(1);
+    }
+    const char* what = stopPhase == kStopInOnStop ? "the application's onStop did not return"
+                                                   : "the Java runtime's shutdown did not end";
+    SayError("%s: the stop did not end within %u seconds (stoptimeout): %s; the process is ended.", prog,
+             stopBoundSeconds, what);
+    ReleaseServiceFiles();
+    _exit(1);
+    return nullptr;
+}
+
+void ArmStopBound() {
+    if (stopBoundArmed) return;
+    CSettingsLoader* loader = pldr;
+    long seconds = loader ? ParseSeconds(loader->GetCommon("stoptimeout")) : 0;
+    if (seconds <= 0) return;
+    stopBoundSeconds = static_cast<unsigned>(seconds);
+    stopBoundArmed = StartDetachedThread(StopBoundMain);
+}
+
 void RunStopSteps(int sig, siginfo_t* info) {
     JNIEnv* env = nullptr;
     JavaVMAttachArgs attach = {JNI_VERSION_1_2, const_cast<char*>("Service stop"), nullptr};
     bool attached =
         serviceVm && serviceVm->AttachCurrentThread(reinterpret_cast<void**>(&env), &attach) == JNI_OK && env;
+    NotifyStopping();
+    ArmStopBound();
+    stopPhase = kStopInOnStop;
     if (attached) CallStopHandler(env);
+    stopPhase = kStopShutdown;
     ReleaseServiceFiles();
     if (attached) serviceVm->DetachCurrentThread();
     CallPreviousHandler(sig, info);
@@ -149,6 +194,7 @@ void InstallServiceHandler() {
     }
     SetHandler(SIGTERM, ForwardServiceSignal, &prevTermAction);
     fnPrevServiceTerm = prevTermAction.sa_handler;
+    InstallReopenOnHangup();
     if (!intIgnored) SetHandler(SIGINT, ForwardServiceSignal, &prevIntAction);
 }
 

@@ -143,23 +143,6 @@ std::string Latin1Locale() {
     return name;
 }
 
-ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value)
-        setenv(name, value, 1);
-    else
-        unsetenv(name);
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (had_)
-        setenv(name_.c_str(), old_.c_str(), 1);
-    else
-        unsetenv(name_.c_str());
-}
-
 std::string CaptureStdout(void (*fn)(void*), void* context) {
     fflush(stdout);
     tvxtest::TempDir dir;

@@ -61,17 +61,7 @@ private:
 // that LOCPATH points at; empty when it cannot be made.
 std::string Latin1Locale();
 
-// Sets (or with a null value unsets) an environment variable; restores it.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value);
-    ~ScopedEnv();
-
-private:
-    std::string name_;
-    std::string old_;
-    bool had_;
-};
+using ScopedEnv = tvxtest::ScopedEnv;
 
 // Runs `fn` with standard output captured and returns what it printed.
 std::string CaptureStdout(void (*fn)(void*), void* context);

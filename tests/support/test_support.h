@@ -78,6 +78,21 @@ void Pack(const std::string& jar, const std::string& output, const std::vector<s
 // exported) plus the copy's load offset. Null when there is no such entry.
 void* ImageObject(void* handle, const std::string& imagePath, const std::string& name);
 
+// Sets (or, with a null value, unsets) an environment variable for the
+// lifetime of the object, then puts back what was there.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::string old_;
+    bool had_;
+};
+
 }  // namespace tvxtest
 
 #endif  // TVX_TESTS_SUPPORT_TEST_SUPPORT_H
