@@ -131,6 +131,27 @@ TEST_F(SystemdE2eTest, TheServiceRunsAsItsUserWithItsFilesUsable) {
     EXPECT_EQ(Show("Result"), "success");
 }
 
+TEST_F(SystemdE2eTest, OnTheDaemonRoadTheDetachedChildBecomesTheMainProcess) {
+    PackProbe("daemonroad", {});
+    tvxtest::WriteFile(machine->app() + "/daemonroad/unit",
+                       "[Service]\nType=notify\nNotifyAccess=main\nSuccessExitStatus=143\nExecStart=/srv/tvx/daemonroad/daemonroad\n");
+    ASSERT_EQ(In("cp /srv/tvx/daemonroad/unit /etc/systemd/system/daemonroad.service && systemctl daemon-reload")
+                  .exitCode,
+              0);
+    tvxtest::RunResult r = In("systemctl start daemonroad");
+    ASSERT_EQ(r.exitCode, 0) << r.err << Journal();
+    EXPECT_TRUE(tvxtest::FileExists(Mark("initialised")));
+    std::string mainPid = Show("MainPID");
+    EXPECT_EQ(Trim(In("cat /var/run/daemonroad.pid").out), mainPid) << "the detached child is the one watched";
+    EXPECT_EQ(Show("StatusText"), "Running");
+    // systemd 252 does not wait for a main process named while it was not
+    // its child: it follows SIGTERM with SIGKILL at once, so only the end
+    // of the unit is checked here (-install's unit runs -no-daemon).
+    EXPECT_EQ(In("systemctl stop daemonroad").exitCode, 0);
+    EXPECT_NE(Show("ActiveState"), "active");
+    In("systemctl reset-failed daemonroad");
+}
+
 TEST_F(SystemdE2eTest, KilledItComesBackUnderRestartOnFailure) {
     Install("restarts", {"servicerestart=on-failure"});
     ASSERT_EQ(In("systemctl start restarts").exitCode, 0) << Journal();
