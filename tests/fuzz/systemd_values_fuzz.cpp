@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -52,7 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     setenv("WATCHDOG_USEC", fields[4].c_str(), 1);
     setenv("WATCHDOG_PID", fields[5].c_str(), 1);
     uint64_t usec = WatchdogIntervalUsec();
-    FUZZ_CHECK(usec == 0 || (fields[5] == std::to_string(getpid()) && std::to_string(usec) == fields[4]),
+    // Accepted only as digits (leading zeros allowed) naming this process.
+    const bool digits = !fields[4].empty() && fields[4].find_first_not_of("0123456789") == std::string::npos &&
+                        !fields[5].empty() && fields[5].find_first_not_of("0123456789") == std::string::npos;
+    FUZZ_CHECK(usec == 0 || (digits && strtoull(fields[5].c_str(), nullptr, 10) == static_cast<unsigned long long>(getpid()) &&
+                             strtoull(fields[4].c_str(), nullptr, 10) == usec),
                "watchdog " + fields[4] + " / " + fields[5]);
 
     SystemdOptions options;
