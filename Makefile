@@ -24,13 +24,13 @@ build: deps
 check: build
 	ctest --preset default
 
-# Every test of the default build, the unit tests under ASan + UBSan, every
+# Every test of the default build first (make check, the quickest signal),
+# then the unit tests under ASan + UBSan, every
 # test of a clang++ build (all builds treat warnings as errors), each fuzz
 # harness over its seed corpus and for about 20 seconds, the Debian package
 # with its lintian check, and every test of the aarch64, armhf and i386
 # builds (test-cross).
-test: build sanitize-test clang-test fuzz-test deb test-cross
-	ctest --preset default
+test: check sanitize-test clang-test fuzz-test deb test-cross
 
 sanitize-test: deps
 	cmake --preset sanitize
