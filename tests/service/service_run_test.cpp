@@ -108,6 +108,9 @@ TEST(NoDaemonTest, RunsInTheForegroundAndEndsWith143OnSigterm) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args);
+        if (row.args == "return-main" && tvxtest::ZeroVmUnderEmulation())
+            GTEST_SKIP() << "the Zero VM under qemu-i386 aborts when SIGTERM arrives while DestroyJavaVM waits "
+                            "after main returned (the server VM, natively, ends with 143)";
         ServiceSandbox box(ProbeJar(), "probesvc");
         auto r = box.Run(R"SH(
 PATH="$LPATH" "$EXE" dropped -no-daemon )SH" + row.args + R"SH( >"$OUT/run.out" 2>"$OUT/run.err" </dev/null &

@@ -164,9 +164,13 @@ std::string JdkHome() { return TVX_TEST_JDK_HOME; }
 std::string Emulator() { return TVX_TEST_EMULATOR; }
 bool CrossBuild() { return JavaHome() != JdkHome(); }
 
-std::string ArchiveWritingUnsupported() {
+bool ZeroVmUnderEmulation() {
     const std::string emulator = Emulator();
-    if (emulator.size() >= 17 && emulator.compare(emulator.size() - 17, 17, "/qemu-i386-static") == 0)
+    return emulator.size() >= 17 && emulator.compare(emulator.size() - 17, 17, "/qemu-i386-static") == 0;
+}
+
+std::string ArchiveWritingUnsupported() {
+    if (ZeroVmUnderEmulation())
         return "under qemu-i386 the tests run OpenJDK's Zero VM, which writes no class-data archive "
                "(the i386 server VM dies with SIGSEGV there when it writes one)";
     return "";
