@@ -202,7 +202,7 @@ TEST(LockDirectoryTest, NothingAnotherUserMadeHoldsOrHangsTheLock) {
 chmod 1777 /run/lock
 setpriv --reuid=4242 --regid=4242 --clear-groups mkdir -m 755 /run/lock/subsys
 PATH="$LPATH" "$EXE" -no-daemon >"$OUT/first.out" 2>&1 </dev/null &
-first=$!; track "$first"
+first=$!; track "$first"; echo "$first" > "$OUT/first.pid"
 wait_file "$T/probe-report.txt" || { cat "$OUT/first.out" >&2; exit 1; }
 ls /var/lock/subsys > "$OUT/subsys"
 setpriv --reuid=4242 --regid=4242 --clear-groups rm -f /var/lock/subsys/probesvc /var/lock/probesvc 2>/dev/null
@@ -218,7 +218,10 @@ exit 0
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(box.Read("subsys"), "") << "the lock file went into her directory";
     EXPECT_EQ(box.Read("second.rc"), "1") << "124: a second daemon ran beside the first";
-    EXPECT_EQ(box.Read("second.out"), "Service ... ERROR: Acquire lock failed.\n");
+    // The first daemon's lock (in /var/lock) still holds, and the refusal names its holder.
+    const std::string first = box.Read("first.pid");
+    EXPECT_EQ(box.Read("second.out"), "Service ... The service is running: process " + first.substr(0, first.find('\n')) +
+                                          " holds its lock /var/lock/probesvc.\nERROR: Acquire lock failed.\n");
     EXPECT_EQ(box.Read("fifo.rc"), "1") << "124: the start hung";
     EXPECT_EQ(box.Read("fifo.out"), "Service ... ERROR: Acquire lock failed: /var/lock/probesvc is not a regular file.\n");
 }
