@@ -78,6 +78,7 @@ struct SegmentIdentity {
 };
 const char kIdentityMagic[8] = {'t', 'v', 'x', '-', 'k', 'e', 'y', '1'};
 constexpr int kIdentityOffset = 4;
+static_assert(sizeof(SegmentIdentity) == 24, "the record has one layout on every processor");
 
 // The directory of this user's instance locks, which nobody else can write:
 // /run/tvx for root, $XDG_RUNTIME_DIR/tvx for others; -1 (and `why`) when
@@ -379,20 +380,27 @@ bool CShmHelper::Attach(key_t key) {
         return false;
     }
     // Nobody attached: whatever is there was left by instances that died.
-    SegmentIdentity* identity = reinterpret_cast<SegmentIdentity*>(static_cast<char*>(address) + kIdentityOffset);
+    // The record sits at byte 4, not aligned for its 64-bit fields, so it is
+    // copied in and out rather than accessed in place.
+    char* record = static_cast<char*>(address) + kIdentityOffset;
+    SegmentIdentity identity;
     if (created || status.shm_nattch == 0) {
         if (!created) memset(address, 0, m_size);
-        memcpy(identity->magic, kIdentityMagic, sizeof identity->magic);
-        identity->device = m_device;
-        identity->inode = m_inode;
-    } else if (memcmp(identity->magic, kIdentityMagic, sizeof identity->magic) == 0 &&
-               (identity->device != m_device || identity->inode != m_inode)) {
-        shmdt(address);
-        SayWarning(
-            "Instance segment refused: its key %08x is also another application's (the key keeps only part of a "
-            "file's identity); running without single-instance and instance messages.",
+        memcpy(identity.magic, kIdentityMagic, sizeof identity.magic);
+        identity.device = m_device;
+        identity.inode = m_inode;
+        memcpy(record, &identity, sizeof identity);
+    } else {
+        memcpy(&identity, record, sizeof identity);
+        if (memcmp(identity.magic, kIdentityMagic, sizeof identity.magic) == 0 &&
+            (identity.device != m_device || identity.inode != m_inode)) {
+            shmdt(address);
+            SayWarning(
+                "Instance segment refused: its key %08x is also another application's (the key keeps only part of "
+                "a file's identity); running without single-instance and instance messages.",
                 static_cast<unsigned>(key));
-        return false;
+            return false;
+        }
     }
     m_address = address;
     return true;
