@@ -9,6 +9,9 @@
    would have (<archive>.ok.<pid>.tmp). Each matching open appends the
    opened file's inode number to $TVX_SWAP_LOG. */
 #define _GNU_SOURCE
+/* 32-bit builds compile with the 64-bit file interface, which makes open an
+   alias of open64; the shim defines both entry points itself. */
+#undef _FILE_OFFSET_BITS
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdarg.h>
@@ -52,8 +55,8 @@ static void Swap(const char* path) {
 
 static void Log(int fd) {
     const char* log = getenv("TVX_SWAP_LOG");
-    struct stat st;
-    if (fd < 0 || !log || fstat(fd, &st) != 0) return;
+    struct stat64 st;
+    if (fd < 0 || !log || fstat64(fd, &st) != 0) return;
     FILE* f = fopen(log, "a");
     if (!f) return;
     fprintf(f, "%llu\n", (unsigned long long)st.st_ino);
