@@ -6,6 +6,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -70,6 +71,8 @@ long long ParseLogSize(const char* text) {
     if (*p == 'G' || *p == 'g') unit = 1024LL * 1024 * 1024;
     if (unit > 1) ++p;
     if (*p) return -1;
+    // Twelve digits of gigabytes would not fit: no file grows that large.
+    if (value > LLONG_MAX / unit) return -1;
     value *= unit;
     return value >= 1024 ? value : -1;
 }

@@ -111,7 +111,8 @@ TEST(LogSettingsTest, SizesAndCounts) {
         long long bytes;
     } sizes[] = {{nullptr, 0},     {"", 0},         {"1024", 1024},          {"1K", 1024},  {"10k", 10240},
                  {"5M", 5242880}, {"2G", 2147483648LL}, {"1023", -1},     {"0", -1},     {"K", -1},
-                 {"5MB", -1},     {"5 M", -1},     {"-5M", -1},             {"9999999999999", -1}};
+                 {"5MB", -1},     {"5 M", -1},     {"-5M", -1},             {"9999999999999", -1},
+                 {"47130913095G", -1}, {"999999999999G", -1}, {"8589934591G", 9223372035781033984LL}};
     for (const auto& row : sizes) EXPECT_EQ(ParseLogSize(row.text), row.bytes) << (row.text ? row.text : "null");
     const struct {
         const char* text;
