@@ -25,8 +25,9 @@ check: build
 	ctest --preset default
 
 # Every test of the default build first (make check, the quickest signal),
-# then the unit tests under ASan + UBSan, every
-# test of a clang++ build (all builds treat warnings as errors), each fuzz
+# then the unit tests under ASan + UBSan, a whole clang++ build and its unit
+# tests (all builds treat warnings as errors; the end-to-end tests already ran
+# on the g++ build), each fuzz
 # harness over its seed corpus and for about 20 seconds, the Debian package
 # with its lintian check, and every test of the aarch64, armhf and i386
 # builds (test-cross).
