@@ -74,6 +74,14 @@ int main(int argc, char** argv) {
     }
     if (!tvxpack::FindHelpersJar(dir, &line.pack.helpersJar, &error)) return Fail(error, 1);
     tvxpack::InstallInterruptCleanup();
+    if (line.deb) {
+        const std::string processor = line.processor.empty() ? tvxpack::HostProcessor() : line.processor;
+        if (!tvxpack::CheckDebRequest(&line.debRequest, line.pack, &error)) return Fail(error, 2);
+        if (!tvxpack::WriteDebPackage(line.debRequest, line.pack, processor, &error)) return Fail(error, 1);
+        printf("tvx-pack: wrote %s (%s %s)\n", line.pack.output.c_str(), line.debRequest.name.c_str(),
+               line.debRequest.version.c_str());
+        return 0;
+    }
     tvxpack::PackResult result;
     if (!tvxpack::PackExecutable(line.pack, &result, &error)) return Fail(error, 1);
     printf("tvx-pack: wrote %s (%" PRIu64 " bytes: archive %" PRIu64 " bytes, comment %" PRIu64

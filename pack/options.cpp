@@ -6,7 +6,7 @@ namespace tvxpack {
 
 namespace {
 
-enum class Opt { kMain, kSettings, kSet, kLauncher, kArch, kOutput, kInspect, kHelp, kVersion };
+enum class Opt { kDeb, kService, kName, kPkgVersion, kMaintainer, kDescription, kSection, kMain, kSettings, kSet, kLauncher, kArch, kOutput, kInspect, kHelp, kVersion };
 
 struct OptionSpec {
     const char* name;
@@ -19,6 +19,9 @@ const OptionSpec kOptions[] = {
     {"--launcher", Opt::kLauncher, true}, {"-o", Opt::kOutput, true},           {"--output", Opt::kOutput, true},
     {"--inspect", Opt::kInspect, true},   {"--help", Opt::kHelp, false},        {"-h", Opt::kHelp, false},
     {"--arch", Opt::kArch, true},         {"--version", Opt::kVersion, false},
+    {"--deb", Opt::kDeb, false},          {"--service", Opt::kService, false},  {"--name", Opt::kName, true},
+    {"--maintainer", Opt::kMaintainer, true}, {"--description", Opt::kDescription, true},
+    {"--section", Opt::kSection, true},
 };
 
 const OptionSpec* FindOption(const std::string& name) {
@@ -44,6 +47,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
     CommandLine result;
     bool givenMain = false, givenSettings = false, givenLauncher = false, givenOutput = false, givenInspect = false;
     bool givenArch = false;
+    bool givenName = false, givenPkgVersion = false, givenMaintainer = false, givenDescription = false;
+    bool givenSection = false;
+    // --version prints tvx-pack's version, except beside --deb, where it
+    // takes the package's version.
+    bool versionTakesValue = false;
+    for (const std::string& arg : args) versionTakesValue = versionTakesValue || arg == "--deb";
     std::string arch;
     bool otherThanInspect = false;
     std::vector<std::string> operands;
@@ -67,6 +76,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
             inlineValue = true;
         }
         const OptionSpec* entry = FindOption(name);
+        static const OptionSpec kPackageVersion = {"--version", Opt::kPkgVersion, true};
+        if (entry != nullptr && entry->opt == Opt::kVersion && versionTakesValue) entry = &kPackageVersion;
         if (entry == nullptr) {
             *error = "unknown option '" + name + "' (see tvx-pack --help)";
             return false;
@@ -75,6 +86,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
             if (inlineValue) {
                 *error = "option '" + name + "' takes no value";
                 return false;
+            }
+            if (entry->opt == Opt::kDeb || entry->opt == Opt::kService) {
+                (entry->opt == Opt::kDeb ? result.deb : result.debRequest.service) = true;
+                otherThanInspect = true;
+                continue;
             }
             line->mode = entry->opt == Opt::kHelp ? CommandLine::Mode::kHelp : CommandLine::Mode::kVersion;
             return true;
@@ -115,8 +131,25 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
             case Opt::kInspect:
                 ok = SetOnce(&result.inspectPath, &givenInspect, value, name, error);
                 break;
+            case Opt::kName:
+                ok = SetOnce(&result.debRequest.name, &givenName, value, name, error);
+                break;
+            case Opt::kPkgVersion:
+                ok = SetOnce(&result.debRequest.version, &givenPkgVersion, value, name, error);
+                break;
+            case Opt::kMaintainer:
+                ok = SetOnce(&result.debRequest.maintainer, &givenMaintainer, value, name, error);
+                break;
+            case Opt::kDescription:
+                ok = SetOnce(&result.debRequest.description, &givenDescription, value, name, error);
+                break;
+            case Opt::kSection:
+                ok = SetOnce(&result.debRequest.section, &givenSection, value, name, error);
+                break;
             case Opt::kHelp:
             case Opt::kVersion:
+            case Opt::kDeb:
+            case Opt::kService:
                 break;
         }
         if (!ok) return false;
@@ -154,6 +187,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
             return false;
         }
     }
+    const bool packageOption = givenName || givenPkgVersion || givenMaintainer || givenDescription || givenSection ||
+                               result.debRequest.service;
+    if (packageOption && !result.deb) {
+        *error = "--name, --version, --maintainer, --description, --section and --service need --deb";
+        return false;
+    }
     result.pack.jar = operands[0];
     *line = std::move(result);
     return true;
@@ -176,6 +215,7 @@ const char* HelpText() {
            "  -o, --output OUT  executable to write; written to a temporary file and\n"
            "                    renamed, so a failure never leaves a half-written file\n"
            "  --inspect EXE     print an executable's layout and settings; writes nothing\n"
+           "  --deb --version V write a Debian package instead (more options: tvx-pack(1))\n"
            "Images come from ../lib/tvx/NAME/ beside tvx-pack (or tvx-launcher beside it\n"
            "in a build tree), helper classes com/brindell/tvx/*.class from\n"
            "../share/java/tvx-helpers.jar (../lib/ in a build tree), added to the archive\n"

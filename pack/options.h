@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "pack/deb_package.h"
 #include "pack/packer.h"
 
 namespace tvxpack {
@@ -15,6 +16,8 @@ struct CommandLine {
     PackRequest pack;         // launcher and helpersJar left empty unless given
     std::string processor;    // from --arch, as ProcessorName gives it; "" when not given
     std::string inspectPath;
+    bool deb = false;         // --deb: write a Debian package
+    DebRequest debRequest;
 };
 
 // Parses the arguments after the program name:
