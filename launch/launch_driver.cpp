@@ -22,29 +22,6 @@ namespace {
 
 const int kPathBufferSize = 4096;
 
-// Up to four numbers of a version text such as "1.8.0_292"; returns how many
-// were read. The separators are kept in buffers as long as the text itself,
-// so no run of non-digits can overflow them.
-int ParseVersion(const char* text, int numbers[4]) {
-    numbers[0] = numbers[1] = numbers[2] = numbers[3] = 0;
-    if (!text) return 0;
-    int room = static_cast<int>(strlen(text)) + 1;
-    CBufferT<char> sep;
-    sep.SetSize(room * 3);
-    char* s = sep.Data();
-    int fields = sscanf(text, "%d%[^0-9]%d%[^0-9]%d%[^0-9]%d", &numbers[0], s, &numbers[1], s + room, &numbers[2],
-                        s + 2 * room, &numbers[3]);
-    return (fields + 1) / 2;
-}
-
-// Sign of the first difference between the first `n` numbers of a and b.
-int CompareVersions(const int a[4], const int b[4], int n) {
-    for (int i = 0; i < n; ++i) {
-        if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
-    }
-    return 0;
-}
-
 // Sets the exported variables; true when one of them is JAVA_TOOL_OPTIONS.
 bool ExportEnvironment(const MyCStringArray& exports) {
     bool toolOptionsExported = false;
@@ -68,18 +45,6 @@ MyCString VersionMessage(int id, const char* version, const char* minVersion, co
 }
 
 }  // namespace
-
-int CheckVersionRange(const char* version, const char* minVersion, const char* maxVersion) {
-    int v[4], lo[4], hi[4];
-    int nV = ParseVersion(version, v);
-    int nL = ParseVersion(minVersion, lo);
-    int nH = ParseVersion(maxVersion, hi);
-    int n = nL < nV ? nL : nV;
-    if (n >= 1 && CompareVersions(v, lo, n) < 0) return -1;
-    n = nH < nV ? nH : nV;
-    if (n >= 1 && CompareVersions(v, hi, n) > 0) return 1;
-    return 0;
-}
 
 unsigned PathAdjust(const char* base, const char* path, char* out, unsigned outSize) {
     if (!base) base = "";

@@ -3,13 +3,13 @@
 #ifndef TVX_LAUNCH_LAUNCH_DRIVER_H
 #define TVX_LAUNCH_LAUNCH_DRIVER_H
 
+#include "settings/runtime_release.h"  // CheckVersionRange
+
 typedef void (*StartCallback)();
 
 int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** argv2);
 int ForceCurrentWorkingDirectory(const char* path);
 unsigned PathAdjust(const char* base, const char* path, char* out, unsigned outSize);
-// -1: version below the minimum, 1: above the maximum, 0: accepted.
-int CheckVersionRange(const char* version, const char* minVersion, const char* maxVersion);
 
 // True when standard output and standard error go to the same path.
 extern bool bStdredirSame;

@@ -34,6 +34,7 @@
 #include "base/explain.h"
 #include "base/trusted_dir.h"
 #include "launch/jvm_launcher.h"
+#include "settings/runtime_release.h"
 #include "settings/settings_loader.h"
 
 namespace {
@@ -93,18 +94,6 @@ MyCString TemporaryName(const char* base) {
     MyCString name;
     name.Format("%s.%016llx.tmp", base, random);
     return name;
-}
-
-// Reads up to `size` - 1 bytes of a small file and ends them with a NUL;
-// the number read, or -1 when the file cannot be read.
-ssize_t ReadSmallFile(const char* path, char* buffer, size_t size) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return -1;
-    ssize_t n = read(fd, buffer, size - 1);
-    close(fd);
-    if (n < 0) return -1;
-    buffer[n] = '\0';
-    return n;
 }
 
 // Reads up to `size` - 1 bytes of the small regular file `name` in `dir`
@@ -210,6 +199,16 @@ int FeatureNumber(const char* p, const char* end) {
     return value;
 }
 
+// The feature number of a version text ("17.0.2": 17, "1.8.0_292": 8).
+int VersionFeature(const MyCString& version) {
+    const char* const number = version.c_str();
+    const char* const end = number + version.GetLength();
+    const int feature = FeatureNumber(number, end);
+    // The older form "1.8.0_292" names feature 8.
+    if (feature == 1 && end - number > 1 && number[1] == '.') return FeatureNumber(number + 2, end);
+    return feature;
+}
+
 void Refuse(const char* why, bool logIt) {
     CExplain::Fact("startup cache: not used, %s", why);
     if (logIt) SayWarning("tvx: startup cache not used: %s", why);
@@ -219,39 +218,9 @@ void Refuse(const char* why, bool logIt) {
 
 namespace startup_cache {
 
-int ReleaseFeature(const char* bytes, size_t size) {
-    const char* const end = bytes + strnlen(bytes, size);  // a NUL ends the text
-    static const char kKey[] = "JAVA_VERSION=\"";
-    const size_t keyLength = sizeof kKey - 1;
-    for (const char* line = bytes; line < end;) {
-        if (static_cast<size_t>(end - line) >= keyLength && memcmp(line, kKey, keyLength) == 0) {
-            const char* number = line + keyLength;
-            const int feature = FeatureNumber(number, end);
-            // The older form "1.8.0_292" names feature 8.
-            if (feature == 1 && end - number > 1 && number[1] == '.') return FeatureNumber(number + 2, end);
-            return feature;
-        }
-        const void* newline = memchr(line, '\n', static_cast<size_t>(end - line));
-        if (!newline) break;
-        line = static_cast<const char*>(newline) + 1;
-    }
-    return 0;
-}
+int ReleaseFeature(const char* bytes, size_t size) { return VersionFeature(ReleaseVersion(bytes, size)); }
 
-int RuntimeFeature(const char* jvmPath) {
-    MyCString dir(jvmPath);
-    for (int up = 0; up < 5; ++up) {
-        const char* slash = strrchr(dir, '/');
-        if (!slash) return 0;
-        dir.SetSize(static_cast<int>(slash - dir.c_str()));
-        MyCString release(dir);
-        release += "/release";
-        char text[8192];
-        const ssize_t length = ReadSmallFile(release, text, sizeof text);
-        if (length >= 0) return ReleaseFeature(text, static_cast<size_t>(length));
-    }
-    return 0;
-}
+int RuntimeFeature(const char* jvmPath) { return VersionFeature(RuntimeReleaseVersion(jvmPath)); }
 
 MyCString StampOf(const struct stat& st) {
     MyCString stamp;

@@ -1,6 +1,10 @@
 // Finding the Java runtime library (libjvm.so): a library named in the
 // settings, a runtime shipped beside the application, the runtime of the
-// "java" command on the search path, and JRE_HOME / JAVA_HOME. The result is
+// "java" command on the search path, and JRE_HOME / JAVA_HOME. When
+// "minjre" or "maxjre" is set, a runtime whose release file names a version
+// outside them is passed over (the virtual machine can be created only once
+// in a process, so the choice is made before), and Debian's runtimes in
+// /usr/lib/jvm are tried after the sources of the order. The result is
 // searched once per process and cached.
 #include <ctype.h>
 #include <limits.h>
@@ -15,6 +19,7 @@
 #include "base/explain.h"
 #include "base/platform.h"
 #include "settings/discovery_explain.h"
+#include "settings/runtime_release.h"
 #include "settings/settings_loader.h"
 
 // The directory name the Java runtime uses for this build's processor.
@@ -59,6 +64,45 @@ const int kProbePathSize = PATH_MAX;
 const int kMaxLinkHops = 40;
 
 MyCString* g_jvmPath = nullptr;  // kNoSearchYet until the first search
+
+// Where Debian installs every runtime, and its link to the default one.
+const char kDebianJvmDir[] = "/usr/lib/jvm/";
+const char kDebianDefault[] = "default-java";
+
+// The "minjre" / "maxjre" bounds of one search, and the first runtime they
+// made the search pass over (used when none fits, so that the version check
+// after creation reports it as it always has).
+struct VersionRange {
+    MyCString min;
+    MyCString max;
+    MyCString firstSkipped;
+    bool IsSet() const { return !min.IsEmpty() || !max.IsEmpty(); }
+};
+
+VersionRange* g_range = nullptr;  // the range of the search that runs, or null
+
+const char* BoundText(const MyCString& bound) { return bound.IsEmpty() ? "(none)" : bound.c_str(); }
+
+// True when the library `found` of search source `source` may be used: no
+// range is set, its release file names no version (the check after
+// creation decides then), or the version it names lies in the range.
+// Otherwise the skip and its reason are explained and remembered.
+bool FitsRange(const char* source, const MyCString& found) {
+    if (found.IsEmpty() || !g_range || !g_range->IsSet()) return true;
+    const MyCString version = RuntimeReleaseVersion(found);
+    if (version.IsEmpty()) {
+        CExplain::Fact("runtime source %s: %s: its release file names no version, the version check decides", source,
+                       found.c_str());
+        return true;
+    }
+    const int range = CheckVersionRange(version, g_range->min, g_range->max);
+    if (range == 0) return true;
+    CExplain::Fact("runtime source %s: %s: skipped, its release file says %s, %s minjre %s, maxjre %s", source,
+                   found.c_str(), version.c_str(), range < 0 ? "below" : "above", BoundText(g_range->min),
+                   BoundText(g_range->max));
+    if (g_range->firstSkipped.IsEmpty()) g_range->firstSkipped = found;
+    return false;
+}
 
 }  // namespace
 
@@ -227,13 +271,11 @@ MyCString CSettingsLoader::FindJvmFromEnv() {
             continue;
         }
         MyCString found = FindLibjvmFile(home);
-        if (CExplain::On()) {
-            MyCString source("e (");
-            source += name;
-            source += ")";
-            ExplainRuntimeSource(source, home, found);
-        }
-        if (!found.IsEmpty()) return found;
+        MyCString source("e (");
+        source += name;
+        source += ")";
+        if (CExplain::On()) ExplainRuntimeSource(source, home, found);
+        if (!found.IsEmpty() && FitsRange(source, found)) return found;
     }
     return MyCString();
 }
@@ -267,7 +309,60 @@ MyCString CSettingsLoader::FindJvmFromReg(MyCString) {
     return found;
 }
 
-// One pass over the search order; the first source that finds a library wins.
+// Debian's runtimes: the default-java link first, then the runtime of
+// /usr/lib/jvm whose release file names the highest version in the range
+// (runtimes that name none cannot be ranked and are passed over; of equal
+// versions the first name in byte order is taken, whatever order the
+// directory lists them in).
+static MyCString SearchDebianRuntimes(CSettingsLoader& loader) {
+    static const char kSource[] = "Debian (/usr/lib/jvm)";
+    MyCString home(kDebianJvmDir);
+    home += kDebianDefault;
+    MyCString found = loader.FindLibjvmFile(home);
+    if (CExplain::On()) ExplainRuntimeSource(kSource, home, found);
+    if (!found.IsEmpty() && FitsRange(kSource, found)) return found;
+
+    MyCString pattern(kDebianJvmDir);
+    pattern += "*";
+    _finddata_t entry;
+    long search = _findfirst(pattern, &entry);
+    if (search == -1) {
+        CExplain::Fact("runtime source %s: no runtimes there", kSource);
+        return MyCString();
+    }
+    MyCString best, bestVersion, bestName;
+    do {
+        if (!(entry.attrib & _A_SUBDIR) || IsDotEntry(entry.name) || strcmp(entry.name, kDebianDefault) == 0) continue;
+        home = kDebianJvmDir;
+        home += entry.name;
+        MyCString library = loader.FindLibjvmFile(home);
+        if (library.IsEmpty()) {
+            if (CExplain::On()) ExplainRuntimeSource(kSource, home, library);
+            continue;
+        }
+        const MyCString version = RuntimeReleaseVersion(library);
+        if (version.IsEmpty()) {
+            CExplain::Fact("runtime source %s: %s: skipped, its release file names no version", kSource,
+                           library.c_str());
+            continue;
+        }
+        if (!FitsRange(kSource, library)) continue;
+        const int order = best.IsEmpty() ? 1 : CompareVersionTexts(version, bestVersion);
+        if (order > 0 || (order == 0 && strcmp(entry.name, bestName) < 0)) {
+            best = library;
+            bestVersion = version;
+            bestName = entry.name;
+        }
+    } while (_findnext(search, &entry) == 0);
+    _findclose(search);
+    if (!best.IsEmpty())
+        CExplain::Fact("runtime source %s: %s: accepted, the newest that fits (release %s)", kSource, best.c_str(),
+                       bestVersion.c_str());
+    return best;
+}
+
+// One pass over the search order; the first source that finds a library
+// that fits the version range wins.
 static MyCString SearchJvm(CSettingsLoader& loader) {
     MyCString order = loader.GetCommon("jre_order");
     for (int i = 0; i < order.GetLength(); ++i) order[i] = static_cast<char>(tolower(static_cast<unsigned char>(order[i])));
@@ -276,48 +371,71 @@ static MyCString SearchJvm(CSettingsLoader& loader) {
 
     for (int i = 0; i < order.GetLength(); ++i) {
         MyCString found;
+        const char* source = nullptr;  // null: the source applied the range itself
         switch (order[i]) {
             case 'c': {
+                source = "c (jvmdll)";
                 MyCString library = CSettingsLoader::EnvProcess(loader.GetCommon("jvmdll"), false);
                 if (library.IsEmpty()) {
                     CExplain::Fact("runtime source c (jvmdll): refused, not set");
                     break;
                 }
                 library = loader.ToAbsolutePath(library);
-                if (IsLibraryFile(library)) found = library;
-                if (CExplain::On()) ExplainRuntimeSource("c (jvmdll)", library, found);
+                if (IsLibraryFile(library))
+                    found = library;
+                else
+                    SayWarning("jvmdll %s: no such library, the next runtime source is tried", library.c_str());
+                if (CExplain::On()) ExplainRuntimeSource(source, library, found);
                 break;
             }
             case 'b': {
-                MyCString home = CSettingsLoader::EnvProcess(loader.GetCommon("jre"), false);
-                if (home.IsEmpty()) home = kDefaultJreHome;
+                source = "b (bundled runtime, jre)";
+                MyCString setting = CSettingsLoader::EnvProcess(loader.GetCommon("jre"), false);
+                MyCString home = setting.IsEmpty() ? MyCString(kDefaultJreHome) : setting;
                 home = loader.ToAbsolutePath(home);
                 found = loader.FindLibjvmFile(home);
-                if (CExplain::On()) ExplainRuntimeSource("b (bundled runtime, jre)", home, found);
+                // Only a home the settings name is worth a line: most
+                // applications ship no runtime in the default ./jre/.
+                if (found.IsEmpty() && !setting.IsEmpty())
+                    SayWarning("jre %s: no Java runtime there, the next runtime source is tried", home.c_str());
+                if (CExplain::On()) ExplainRuntimeSource(source, home, found);
                 break;
             }
             case 's':
+                source = "s (java on PATH)";
                 found = loader.FindJvmFromReg("SOFTWARE\\JavaSoft\\JRE");
                 if (found.IsEmpty()) found = loader.FindJvmFromReg("SOFTWARE\\JavaSoft\\Java Runtime Environment");
                 break;
             case 'e':
-                found = loader.FindJvmFromEnv();
+                found = loader.FindJvmFromEnv();  // applies the range to each variable itself
                 break;
             default:  // "i" (nothing to search on this platform) and other characters
                 CExplain::Fact("runtime source %c: searches nothing here", order[i]);
                 break;
         }
-        if (!found.IsEmpty()) return found;
+        if (!found.IsEmpty() && (!source || FitsRange(source, found))) return found;
     }
-    return MyCString();
+    if (!g_range || !g_range->IsSet()) return MyCString();
+    MyCString found = SearchDebianRuntimes(loader);
+    if (!found.IsEmpty() || g_range->firstSkipped.IsEmpty()) return found;
+    CExplain::Fact("runtime search: no runtime fits minjre %s, maxjre %s; %s, the first found, is used and the "
+                   "version check decides",
+                   BoundText(g_range->min), BoundText(g_range->max), g_range->firstSkipped.c_str());
+    return g_range->firstSkipped;
 }
 
 MyCString CSettingsLoader::GetJvmPath() {
     MyCString* cache = JvmPathCache();
-    if (!cache) return SearchJvm(*this);  // only after the cache was destroyed at exit
-    if (*cache != kNoSearchYet) return *cache;
-    cache->Empty();
-    *cache = SearchJvm(*this);
+    if (cache && *cache != kNoSearchYet) return *cache;
+    if (cache) cache->Empty();
+    VersionRange range;
+    range.min = GetCommon("minjre");
+    range.max = GetCommon("maxjre");
+    g_range = &range;
+    MyCString found = SearchJvm(*this);
+    g_range = nullptr;
+    if (!cache) return found;  // only after the cache was destroyed at exit
+    *cache = found;
     if (CExplain::On() && cache->IsEmpty()) CExplain::Fact("runtime not found: every source refused");
     return *cache;
 }

@@ -1,6 +1,8 @@
 #include "tests/instances/private_namespaces.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sched.h>
 #include <stdio.h>
 #include <string.h>
@@ -44,11 +46,14 @@ std::string TopDirBelow(const std::string& mountPoint, const std::string& path) 
 }
 
 // Mounts an empty tmpfs on `path`, keeping visible the project's source and
-// build trees when they lie below it (a checkout under /tmp must still find
-// its programs and fixtures).
+// build trees and the tests' Java runtime when they lie below it (a checkout
+// under /tmp must still find its programs and fixtures; a tmpfs on
+// /usr/lib/jvm keeps the runtime the tests run).
 void MountEmptyTmpfs(const std::string& path) {
     std::vector<std::string> keep;
-    for (const std::string& tree : {SourceDir(), BinDir()}) {
+    char runtime[PATH_MAX];
+    const std::string javaHome = realpath(JavaHome().c_str(), runtime) ? runtime : JavaHome();
+    for (const std::string& tree : {SourceDir(), BinDir(), javaHome}) {
         std::string top = TopDirBelow(path, tree);
         if (!top.empty() && std::find(keep.begin(), keep.end(), top) == keep.end()) keep.push_back(top);
     }
