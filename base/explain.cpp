@@ -11,11 +11,13 @@
 #include "base/my_string.h"
 
 int CExplain::s_fd = -1;
+bool CExplain::s_dry = false;
 
 void CExplain::Start() {
     const char* value = getenv("TVX_EXPLAIN");
     if (!value || strcmp(value, "0") == 0 || s_fd >= 0) return;
     s_fd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    s_dry = strcmp(value, "dry") == 0;
 }
 
 void CExplain::Stop() {

@@ -106,6 +106,14 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
     MyCString jvmPath = loader->GetJvmPath();
     if (jvmPath.IsEmpty()) {
         result = kMsgJreNotFound;
+    } else if (CExplain::Dry()) {
+        // A dry run ends here, before the startup cache is prepared and the
+        // runtime loaded: 0 says the start would go on to create the
+        // virtual machine.
+        if (CExplain::On()) ExplainOptions(*launcher);
+        CExplain::Fact("dry run: stops before creating the virtual machine with %s", jvmPath.c_str());
+        CExplain::Stop();
+        return kLaunchOk;
     } else {
         PrepareStartupCache(*loader, *launcher, jvmPath);
         if (CExplain::On()) ExplainOptions(*launcher);

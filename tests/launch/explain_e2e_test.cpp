@@ -141,6 +141,36 @@ TEST(Explain, VersionRangeRefusal) {
     EXPECT_EQ(r.err.find("application starts"), std::string::npos);
 }
 
+// TVX_EXPLAIN=dry says the same facts up to the runtime and stops: the
+// application's main (which prints its properties) never runs and the
+// runtime library is never loaded, whatever the road; without a runtime the
+// dry run ends with the launch result.
+TEST(Explain, DryRunStopsBeforeTheVirtualMachine) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> settings;
+        std::vector<std::string> args;
+        int status;
+        const char* line;
+    } rows[] = {
+        {"test road", {}, {"-test"}, 0, "dry run: stops before creating the virtual machine with "},
+        {"plain run", {}, {}, 0, "dry run: stops before creating the virtual machine with "},
+        {"no runtime", {"jre_order c"}, {"-test"}, 1, "runtime not found: every source refused"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PackedApp app(row.settings, kProbe);
+        RunOptions options;
+        options.setEnv["TVX_EXPLAIN"] = "dry";
+        RunResult r = app.Run(row.args, options);
+        EXPECT_EQ(r.exitCode, row.status) << r.err << app.ErrLog();
+        EXPECT_NE(r.err.find(std::string("tvx-explain: ") + row.line), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("main returned"), std::string::npos) << r.out;  // what the probe prints last
+        EXPECT_EQ(r.err.find("virtual machine created"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("application starts"), std::string::npos) << r.err;
+    }
+}
+
 TEST(Explain, ExternalFileOverridesEmbeddedValue) {
     PackedApp app({"stderr ${APPLICATION_HOME}embedded.log", "option -Xmx64m", "mainclass other.Main"}, kProbe);
     tvxtest::WriteFile(app.exe + ".cfg", "stderr %APPLICATION_HOME%external.log\r\noption -Xss2m\r\nmainclass x.Y\r\n");
