@@ -7,6 +7,7 @@
 
 #include "base/my_string.h"
 #include "base/platform.h"
+#include "launch/messages.h"
 
 class CJvmLauncher {
 public:
@@ -55,8 +56,9 @@ private:
 // The result of a main method that ended with an exception, like the status
 // 1 `java` gives it but apart from every launch result (1 to 13) and from
 // 128 and above (a signal): 70, the conventional status of a program that
-// failed inside (EX_SOFTWARE).
-constexpr int kResultMainThrew = 70;
+// failed inside (EX_SOFTWARE). The same number as its message, so the two
+// names cannot drift apart.
+constexpr int kResultMainThrew = kMsgMainThrew;
 
 void DisplayLoadfailReason(const char* path);
 void SystemSetPropertyUtf8(JNIEnv* env, char* assignment);
