@@ -215,8 +215,9 @@ const char kUnit[] =
     "Group=@NAME@\n"
     "StateDirectory=@NAME@\n"
     "WorkingDirectory=/var/lib/@NAME@\n"
-    "ExecStartPre=+/bin/sh -c 'for f; do [ -L \"$$f\" ] || { touch \"$$f\" && chown @NAME@:@NAME@ \"$$f\"; }; done' "
-    "tvx-prepare /var/run/@NAME@.pid /var/lock/@NAME@\n"
+    "ExecStartPre=+/bin/sh -c 'for f; do [ -L \"$$f\" ] || [ ! -d \"$${f%%/*}\" ] || "
+    "{ touch \"$$f\" && chown @NAME@:@NAME@ \"$$f\"; }; done' "
+    "tvx-prepare /var/run/@NAME@.pid /var/lock/subsys/@NAME@ /var/lock/@NAME@\n"
     "ExecStart=/usr/lib/@NAME@/@NAME@ --no-daemon\n"
     "SuccessExitStatus=143\n"
     "Restart=on-failure\n"
@@ -387,6 +388,8 @@ bool WriteDebPackage(const DebRequest& deb, const PackRequest& pack, const std::
     // journal), never into a log beside the executable in /usr/lib.
     exe.setLines.push_back("stdout=inherit");
     exe.setLines.push_back("stderr=inherit");
+    // A service works in its state directory, not in /usr/lib.
+    if (deb.service) exe.setLines.push_back("forcecwd /var/lib/" + n);
     PackResult packed;
     if (!PackExecutable(exe, &packed, error)) return false;
     chmod(exe.output.c_str(), 0755);

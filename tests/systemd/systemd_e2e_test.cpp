@@ -295,3 +295,59 @@ TEST_F(SystemdE2eTest, TheLauncherRotatesBySizeKeepingTheNewestFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// A service package: installed, upgraded, removed and purged with apt-get
+// under the real systemd; a client talks to the server over TCP.
+class ServicePackage : public SystemdE2eTest {};
+
+TEST_F(ServicePackage, InstallsRunsAsItsUserKeepsDataAndConffileOnUpgradeAndPurgeLeavesNothing) {
+    for (const char* version : {"1.0", "1.1"}) {
+        tvxtest::RunResult packed = tvxtest::Run(
+            {tvxtest::BinDir() + "/tvx-pack", "--deb", "--service", "--version", version, "--maintainer",
+             "Ann Example <ann@example.com>", "--set", "minjre 17", "-o",
+             machine->app() + "/counter_" + version + "_amd64.deb", tvxtest::TestJarsDir() + "/systemd-counter.jar"});
+        ASSERT_EQ(packed.exitCode, 0) << packed.out << packed.err;
+    }
+    name_ = "counter";
+    const std::string apt = "DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=60 -y -q ";
+    const std::string talk = "bash -c 'exec 3<>/dev/tcp/127.0.0.1/7070 && echo \"$0\" >&3 && head -n 1 <&3'";
+    // A container's policy-rc.d forbids starting services; this root is the
+    // booted overlay's own, where they run.
+    ASSERT_EQ(In("rm -f /usr/sbin/policy-rc.d").exitCode, 0);
+    tvxtest::RunResult r = In("cd /srv/tvx && " + apt + "install ./counter_1.0_amd64.deb", 120);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(Show("ActiveState"), "active") << r.out << Journal();
+    EXPECT_EQ(Trim(In("systemctl is-enabled counter").out), "enabled");
+    EXPECT_EQ(Trim(In("ps -o user= -p " + Show("MainPID")).out), "counter");
+    EXPECT_EQ(machine->WaitFor(talk + " first", "hello counter 1", 15), "hello counter 1") << Journal();
+    EXPECT_EQ(Trim(In(talk + " second").out), "hello counter 2");
+    EXPECT_EQ(Trim(In("stat -c %U /var/lib/counter/counter.data").out), "counter");
+
+    // The administrator's edit of the conffile and the data outlive an upgrade.
+    ASSERT_EQ(In("echo 'property=counter.greeting=edited' >> /etc/counter/counter.cfg").exitCode, 0);
+    std::string before = Show("MainPID");
+    r = In("cd /srv/tvx && " + apt + "install ./counter_1.1_amd64.deb", 120);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(Trim(In("dpkg-query -W -f '${Version}' counter").out), "1.1");
+    EXPECT_NE(Show("MainPID"), before) << "not restarted on upgrade";
+    EXPECT_EQ(machine->WaitFor(talk + " third", "edited counter 3", 15), "edited counter 3") << Journal();
+
+    r = In(apt + "remove counter", 120);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(Show("ActiveState"), "inactive");
+    EXPECT_NE(In(talk + " gone").exitCode, 0) << "still answering after removal";
+    EXPECT_EQ(Trim(In("cat /var/lib/counter/counter.data | wc -l").out), "3") << "removal kept the state";
+
+    r = In(apt + "purge counter", 120);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(In("getent passwd counter").exitCode, 0) << "the user is left";
+    EXPECT_NE(In("getent group counter").exitCode, 0) << "the group is left";
+    EXPECT_EQ(Trim(In("ls -d /var/lib/counter /etc/counter /usr/lib/counter /lib/systemd/system/counter.service "
+                      "/etc/systemd/system/multi-user.target.wants/counter.service 2>/dev/null | wc -l")
+                       .out),
+              "0");
+}
+
+}  // namespace
