@@ -11,6 +11,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "pack/file_io.h"
@@ -497,6 +498,57 @@ bool WriteDebPackage(const DebRequest& deb, const PackRequest& pack, const std::
     }
     chmod(pack.output.c_str(), 0644);
     return true;
+}
+
+bool LooksLikeDeb(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    char head[8] = {};
+    bool deb = ReadAt(fd, head, sizeof head, 0) && memcmp(head, "!<arch>\n", 8) == 0;
+    close(fd);
+    return deb;
+}
+
+bool InspectDeb(const std::string& path, int (*inspect)(const std::string& shownAs, const std::string& file),
+                std::string* error) {
+    const char* tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tvx-inspect-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data())) {
+        *error = std::string("cannot make a temporary directory: ") + strerror(errno);
+        return false;
+    }
+    struct Cleanup {
+        std::string path;
+        ~Cleanup() { nftw(path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS); }
+    } cleanup{buffer.data()};
+    const std::string dir = buffer.data();
+    std::string fields = dir + "/fields", log = dir + "/log";
+    if (RunTool({"dpkg-deb", "--field", path}, {}, "", fields) != 0 ||
+        RunTool({"dpkg-deb", "--extract", path, dir + "/root"}, {}, "", log) != 0) {
+        *error = path + ": dpkg-deb cannot read it as a Debian package";
+        return false;
+    }
+    std::string text, name;
+    if (!ReadWholeFile(fields, &text, error)) return false;
+    printf("package %s\n%s", path.c_str(), text.c_str());
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (line.compare(0, 9, "Package: ") == 0) name = line.substr(9);
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    fflush(stdout);
+    std::string exe = "/usr/lib/" + name + "/" + name;
+    struct stat st;
+    if (name.empty() || lstat((dir + "/root" + exe).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        printf("no executable %s in the package\n", exe.c_str());
+        return true;
+    }
+    printf("\n");
+    fflush(stdout);
+    return inspect(exe, dir + "/root" + exe) == 0;
 }
 
 }  // namespace tvxpack

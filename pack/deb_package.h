@@ -50,6 +50,15 @@ bool CheckDebRequest(DebRequest* deb, const PackRequest& pack, std::string* erro
 bool WriteDebPackage(const DebRequest& deb, const PackRequest& pack, const std::string& processor,
                      std::string* error);
 
+// True when `path` starts like a Debian package (an ar archive).
+bool LooksLikeDeb(const std::string& path);
+
+// Prints the package's control fields, then extracts it into a temporary
+// directory and calls `inspect` on every executable under usr/lib/<Package>/;
+// false with one line in `error` when dpkg-deb cannot read it.
+bool InspectDeb(const std::string& path, int (*inspect)(const std::string& shownAs, const std::string& file),
+                std::string* error);
+
 }  // namespace tvxpack
 
 #endif  // TVX_PACK_DEB_PACKAGE_H

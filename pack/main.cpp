@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "pack/deb_package.h"
 #include "pack/inspect.h"
 #include "pack/launcher_view.h"
 #include "pack/options.h"
@@ -35,12 +36,19 @@ int Fail(const std::string& message, int status) {
     return status;
 }
 
-int Inspect(const std::string& path) {
+int InspectExecutable(const std::string& shownAs, const std::string& path) {
     tvxpack::ExecutableLayout layout;
     std::string error;
     if (!tvxpack::ReadExecutableLayout(path, &layout, &error)) return Fail(error, 1);
-    std::string report = tvxpack::FormatLayout(path, layout, tvxpack::ReadAsLauncher(path));
+    std::string report = tvxpack::FormatLayout(shownAs, layout, tvxpack::ReadAsLauncher(path));
     fputs(report.c_str(), stdout);
+    return 0;
+}
+
+int Inspect(const std::string& path) {
+    if (!tvxpack::LooksLikeDeb(path)) return InspectExecutable(path, path);
+    std::string error;
+    if (!tvxpack::InspectDeb(path, InspectExecutable, &error)) return Fail(error, 1);
     return 0;
 }
 

@@ -74,6 +74,13 @@ check "the same inputs give the same bytes" cmp "$deb" again/other.deb
 check "a service package passes lintian too" lintian --fail-on error,warning svc_1.0_amd64.deb
 check "the service package holds its unit" contains "$(dpkg-deb -c svc_1.0_amd64.deb)" "./lib/systemd/system/svc.service"
 
+shown=$("$pack" --inspect svc_1.0_amd64.deb 2>&1)
+check "--inspect of a package: its fields" contains "$shown" "Package: svc"
+check "--inspect of a package: the executable inside" contains "$shown" "executable /usr/lib/svc/svc"
+check "--inspect of a package: what it runs" contains "$shown" "setting mainclass = hellotest.Hello"
+check "--inspect of a package: where a service works" contains "$shown" "forcecwd /var/lib/svc"
+check "--inspect of a non-package still refuses" bash -c "! '$pack' --inspect '$jar' >/dev/null 2>&1"
+
 # Cross packages: their fields and the executable's processor.
 for row in "arm64|ARM aarch64" "armhf|ARM, EABI5" "i386|Intel 80386"; do
   arch=${row%%|*} machine=${row#*|}
