@@ -1,6 +1,8 @@
 // Program entry: prepares the process (locale, settings, instance key,
 // working directory, output redirection, single-instance policy) and hands
 // the command line to the service dispatcher.
+#include <errno.h>
+#include <string.h>
 #include <locale.h>
 #include <stdlib.h>
 #include <strings.h>
@@ -20,11 +22,18 @@
 namespace {
 
 // Redirects standard error or output; a target refused because a symbolic
-// link stands in its place gets one line on standard error.
+// link stands in its place, or a log file that cannot be written (a user
+// who may not create files beside the executable), gets one line on the
+// standard error the launcher still has.
 void RedirectStream(int (CStdRedir::*redirect)(const char*), const char* name) {
     if ((stdredir.*redirect)(name) != -1) return;
+    const int error = errno;
     MyCString refusal = SymlinkRefusal(name);
-    if (!refusal.IsEmpty()) SayLine(refusal);
+    if (!refusal.IsEmpty()) {
+        SayLine(refusal);
+    } else if (name && *name && name[0] != '|') {
+        SayWarning("The log %s cannot be written (%s); the stream stays where it was.", name, strerror(error));
+    }
 }
 
 }  // namespace

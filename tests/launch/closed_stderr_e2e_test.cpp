@@ -94,7 +94,11 @@ INSTANTIATE_TEST_SUITE_P(
         DiagnosticRow{"LaunchResultMessage", {"mainclass no.such.Main"}, Nothing, 7,
                       "The main startup class could not be found."},
         DiagnosticRow{"ExternalFileNotRegular", {}, DirectoryAsExternalFile, 0, ".cfg: not a regular file, ignored"},
-        DiagnosticRow{"ExternalFileDistrusted", {}, ExternalFileOthersMayWrite, 0, "writable by group or others"}),
+        DiagnosticRow{"ExternalFileDistrusted", {}, ExternalFileOthersMayWrite, 0, "writable by group or others"},
+        DiagnosticRow{"JvmdllNamesNothing", {"jvmdll nowhere/libjvm.so"}, Nothing, 0,
+                      "nowhere/libjvm.so: no such library, the next runtime source is tried"},
+        DiagnosticRow{"LogCannotBeWritten", {"stdout nowhere/out.log"}, Nothing, 0,
+                      "nowhere/out.log cannot be written (No such file or directory)"}),
     [](const ::testing::TestParamInfo<DiagnosticRow>& info) { return std::string(info.param.name); });
 
 // A standard error piped into a command that ends at once ("stderr |true")

@@ -75,6 +75,32 @@ TEST(RedirectEndToEnd, DefaultLogBesideTheExecutableReceivesStandardError) {
     EXPECT_EQ(r.err.find("to-stderr"), std::string::npos) << r.err;
 }
 
+// A log that cannot be opened is named once, with the reason, on the
+// standard error the launcher still has; the stream then stays there.
+TEST(RedirectEndToEnd, ALogThatCannotBeWrittenIsNamedOnce) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> lines;
+        const char* missing;  // the log path named in the warning ("" for none)
+    } rows[] = {
+        {"standard error", {"stderr $EXE.missing/err.log"}, "$EXE.missing/err.log"},
+        {"standard output", {"stdout $EXE.missing/out.log"}, "$EXE.missing/out.log"},
+        {"writable log", {"stderr $EXE.err.log"}, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PackedOutputApp app(row.lines);
+        tvxtest::RunResult r = app.Run({"out:to-stdout", "err:to-stderr"});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        const std::string warning = "WARNING: The log " + app.Expand(row.missing) +
+                                    " cannot be written (No such file or directory); the stream stays where it was.\n";
+        // Standard error itself may have gone to its default log.
+        const std::string said = r.err + app.Read("$EXE.stderr.log");
+        EXPECT_EQ(CountOf(said, warning), *row.missing ? 1 : 0) << said;
+        EXPECT_EQ(CountOf(said, "WARNING: The log "), *row.missing ? 1 : 0) << said;
+    }
+}
+
 TEST(RedirectEndToEnd, ConfiguredTargets) {
     const std::string big = Big(2 << 20);
     struct Row {
