@@ -11,6 +11,7 @@
 #include <string>
 
 #include "launch/startup_cache.h"
+#include "settings/runtime_release.h"
 #include "tests/fuzz/support/fuzz_support.h"
 
 namespace {
@@ -45,6 +46,11 @@ void CheckWritten(const std::string& others, int feature, bool legacy) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* bytes = reinterpret_cast<const char*>(data);
     const int feature = startup_cache::ReleaseFeature(bytes, size);
+    // The version text the runtime search compares with minjre/maxjre:
+    // taken from within the bytes, one line, without its quotes.
+    const MyCString version = ReleaseVersion(bytes, size);
+    FUZZ_CHECK(static_cast<size_t>(version.GetLength()) <= size, "version longer than its bytes");
+    FUZZ_CHECK(strpbrk(version.c_str(), "\"\n\r") == nullptr, "version text " + std::string(version.c_str()));
     FUZZ_CHECK(feature == 0 || (feature >= 1 && feature <= kHighestFeature),
                "feature " + std::to_string(feature) + " from " + std::string(bytes, size));
 
