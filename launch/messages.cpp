@@ -1,16 +1,20 @@
 // The message table, its "message" overrides and the reporting of failures.
 #include "launch/messages.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
 #include "base/command_line.h"
 #include "base/diagnostic.h"
 #include "base/sigpipe_guard.h"
 #include "launch/launch_driver.h"
+#include "redirect/std_redir.h"
 #include "settings/settings_loader.h"
 
 const MsgEntry msgTable[] = {
@@ -132,6 +136,35 @@ namespace {
 
 void (*stdoutRelay)(const char* text);
 
+// `text` and a newline on `fd`, whole unless the descriptor fails.
+void WriteLine(int fd, const char* text) {
+    struct iovec parts[2] = {{const_cast<char*>(text), strlen(text)}, {const_cast<char*>("\n"), 1}};
+    size_t left = parts[0].iov_len + 1;
+    int first = 0;
+    while (left > 0) {
+        ssize_t n = writev(fd, parts + first, 2 - first);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        left -= static_cast<size_t>(n);
+        while (first < 2 && static_cast<size_t>(n) >= parts[first].iov_len) {
+            n -= static_cast<ssize_t>(parts[first].iov_len);
+            parts[first].iov_len = 0;
+            ++first;
+        }
+        if (first < 2) {
+            parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + n;
+            parts[first].iov_len -= static_cast<size_t>(n);
+        }
+    }
+}
+
+// Standard output goes to a file or command now: the terminal or journal
+// that started the launcher sees the text too, not only the log.
+void ShowOnOriginalStdout(const char* text) {
+    int original = stdredir.OriginalStdout();
+    if (original >= 0) WriteLine(original, text);
+}
+
 }  // namespace
 
 void SetStdoutRelay(void (*relay)(const char* text)) { stdoutRelay = relay; }
@@ -145,12 +178,18 @@ void ShowOnStdout(const char* text) {
     CSigpipeGuard quiet;
     puts(text);
     fflush(stdout);
+    ShowOnOriginalStdout(text);
 }
 
 void ReportMessage(const char* text) {
     if (!text) text = "";
     SayLine(text);
-    if (!bStdredirSame) ShowOnStdout(text);
+    if (!bStdredirSame) {
+        ShowOnStdout(text);
+    } else if (!stdoutRelay) {
+        CSigpipeGuard quiet;
+        ShowOnOriginalStdout(text);
+    }
 }
 
 MyCString SymlinkRefusal(const char* path) {

@@ -2,10 +2,11 @@
 // working directory, output redirection, single-instance policy) and hands
 // the command line to the service dispatcher.
 #include <errno.h>
-#include <string.h>
 #include <locale.h>
 #include <stdlib.h>
+#include <string.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include "base/diagnostic.h"
 #include "instances/shm.h"
@@ -21,19 +22,27 @@
 
 namespace {
 
-// Redirects standard error or output; a target refused because a symbolic
-// link stands in its place, or a log file that cannot be written (a user
-// who may not create files beside the executable), gets one line on the
-// standard error the launcher still has.
+// Redirects standard error or output; a target that cannot be opened (a
+// symbolic link in its place, a directory that is missing or that this user
+// may not write, a FIFO nobody reads) gets one line on the standard error the
+// launcher still has, and the stream stays where it was.
 void RedirectStream(int (CStdRedir::*redirect)(const char*), const char* name) {
     if ((stdredir.*redirect)(name) != -1) return;
-    const int error = errno;
     MyCString refusal = SymlinkRefusal(name);
-    if (!refusal.IsEmpty()) {
-        SayLine(refusal);
-    } else if (name && *name && name[0] != '|') {
-        SayWarning("The log %s cannot be written (%s); the stream stays where it was.", name, strerror(error));
-    }
+    if (refusal.IsEmpty()) refusal = stdredir.Refusal(name);
+    if (!refusal.IsEmpty()) SayLine(refusal);
+}
+
+// Changes into the configured working directory; a directory that cannot
+// be entered is named, and the start goes on where it is.
+void EnterWorkingDirectory(const MyCString& configured) {
+    const char* dir = configured.IsEmpty() ? "." : configured.c_str();
+    errno = 0;
+    if (ForceCurrentWorkingDirectory(dir) == 0) return;
+    const int error = errno;
+    char here[4096];
+    SayWarning("forcecwd %s cannot be entered (%s); the working directory stays %s", dir,
+               error ? strerror(error) : "path too long", getcwd(here, sizeof here) ? here : "unknown");
 }
 
 }  // namespace
@@ -59,8 +68,8 @@ int main(int argc, char** argv) {
     shm.SetSlot(kSlotMessage, channel);
 
     MyCString cwd = loader.GetForceCwd();
+    EnterWorkingDirectory(cwd);
     if (cwd.IsEmpty()) cwd = ".";
-    ForceCurrentWorkingDirectory(cwd);
     loader.ResetCurDir();
 
     MyCString errPath = loader.GetStderr();

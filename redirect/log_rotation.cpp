@@ -19,7 +19,7 @@ bool IsFileTarget(const CStdRedir::CStdRedirTarget* target) {
 bool ReopenTarget(const char* name, int fd) {
     struct stat old;
     if (fstat(fd, &old) != 0) return false;
-    int fresh = open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0664);
+    int fresh = OpenLogFile(name);
     if (fresh < 0) return false;
     for (int standard = STDOUT_FILENO; standard <= STDERR_FILENO; ++standard) {
         struct stat st;

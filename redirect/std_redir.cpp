@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -38,20 +39,33 @@ void RestoreStream(int fd, int& saved) {
 
 }  // namespace
 
-CStdRedir::CStdRedirTarget::CStdRedirTarget(const char* name) : m_fd(-1), m_name(name), m_stream(nullptr) {
+int OpenLogFile(const char* name) {
+    // Never through a symbolic link: someone who can plant one beside the
+    // executable must not choose where the launcher's output is appended.
+    // A new log is the owner's and the group's to read, nobody else's to
+    // touch (0640 whatever the umask allows).
+    int fd = open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0640);
+    if (fd == -1) return -1;
+    // Writes block as on any stream: a FIFO whose reader is slow holds the
+    // writer back rather than losing text.
+    int flags = fcntl(fd, F_GETFL);
+    if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+CStdRedir::CStdRedirTarget::CStdRedirTarget(const char* name)
+    : m_fd(-1), m_name(name), m_stream(nullptr), m_error(0) {
     if (!name || !*name) return;
     if (name[0] == '|') {
         // "e": the pipe is close-on-exec in this process, so programs the
         // application starts do not keep the command's input open.
         m_stream = popen(name + 1, "we");
         if (m_stream) m_fd = fileno(m_stream);
+        if (!m_stream) m_error = errno ? errno : ENOMEM;
         return;
     }
-    // Never through a symbolic link: someone who can plant one beside the
-    // executable must not choose where the launcher's output is appended.
-    // A new log is the owner's and the group's to read, nobody else's to
-    // touch (0640 whatever the umask allows).
-    m_fd = MoveAboveStandard(open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0640));
+    m_fd = MoveAboveStandard(OpenLogFile(name));
+    if (m_fd == -1) m_error = errno;
 }
 
 CStdRedir::CStdRedirTarget::~CStdRedirTarget() {
@@ -78,6 +92,28 @@ CStdRedir::CStdRedirTarget* CStdRedir::GetStdRedirTarget(const char* name) {
     CStdRedirTarget* target = new CStdRedirTarget(name);
     m_targets.Append(target);
     return target;
+}
+
+MyCString CStdRedir::Refusal(const char* name) const {
+    MyCString text;
+    if (!name || name[0] == '|') return text;
+    for (int i = 0; i < m_targets.GetSize(); ++i) {
+        const CStdRedirTarget* target = m_targets[i];
+        if (strcmp(target->m_name.c_str(), name) != 0 || target->m_fd != -1) continue;
+        text.Format("WARNING: The log %s cannot be written (%s); the stream stays where it was.", name,
+                    target->m_error == ENXIO ? "it is a FIFO that no process reads" : strerror(target->m_error));
+        break;
+    }
+    return text;
+}
+
+int CStdRedir::OriginalStdout() const {
+    if (m_savedStdout < 0) return -1;
+    struct stat original, now;
+    if (fstat(m_savedStdout, &original) == 0 && fstat(STDOUT_FILENO, &now) == 0 && original.st_dev == now.st_dev &&
+        original.st_ino == now.st_ino)
+        return -1;
+    return m_savedStdout;
 }
 
 int CStdRedir::GetStdRedir(const char* name) {

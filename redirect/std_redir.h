@@ -22,6 +22,7 @@ public:
         int m_fd;
         MyCString m_name;
         FILE* m_stream;
+        int m_error;  // errno of a failed open, 0 otherwise
     };
 
     CStdRedir();
@@ -30,6 +31,14 @@ public:
     CStdRedir& operator=(const CStdRedir&) = delete;
 
     CStdRedirTarget* GetStdRedirTarget(const char* name);
+    // Why the file target `name` could not be opened, as a line for the
+    // user; empty when it is open, is a command, or was never asked for. (A symbolic link in its place is the
+    // caller's to name: it is refused on purpose.)
+    MyCString Refusal(const char* name) const;
+    // The stream standard output was before it was redirected (the terminal
+    // or journal that started the launcher), or -1 when it was not
+    // redirected, was closed, or is the very file it now goes to.
+    int OriginalStdout() const;
     int GetStdRedir(const char* name);
     int RedirectStderr(const char* name);
     int RedirectStdout(const char* name);
@@ -61,6 +70,11 @@ private:
     int m_savedStdout;
     int m_savedStderr;
 };
+
+// Opens a file target for appending: never through a symbolic link, never
+// blocking on a FIFO that nobody reads (that fails with ENXIO), and created
+// for its owner and group only. Returns the descriptor or -1 with errno set.
+int OpenLogFile(const char* name);
 
 extern CStdRedir stdredir;
 

@@ -1,5 +1,7 @@
 // The executable layout reader over whole files: the archive length record,
-// the archive comment, the remark end offset and the settings text. File
+// the archive comment, the remark end offset, the settings text, and the
+// damage check of the archive (end record, ZIP64 records, central directory,
+// local headers). File
 // mappings are exact-size heap copies in this build, so a read past the end
 // of the file is caught.
 #include <stddef.h>
@@ -19,5 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CZipRemark remark(path.c_str());
     FUZZ_CHECK(static_cast<size_t>(remark.GetLength()) <= size, "comment longer than the file");
     loader.GetCommon("mainclass", true);
+    MyCString damage = loader.ArchiveDamageText();
+    FUZZ_CHECK(damage.IsEmpty() || damage.GetLength() < 4096 + 512, "damage line longer than a path and its text");
     return 0;
 }

@@ -534,8 +534,9 @@ TEST(LaunchReporting, OnceWhenBothStreamsShareAPathTwiceOtherwise) {
         int inErrFile;
         int onTerminal;  // in the captured standard output
     } rows[] = {
-        {"same file", "both.log", "both.log", 0, 1, 0},
-        {"separate files", "out.log", "err.log", 1, 1, 0},
+        // A failure also reaches the terminal when standard output went to a file.
+        {"same file", "both.log", "both.log", 0, 1, 1},
+        {"separate files", "out.log", "err.log", 1, 1, 1},
         {"only stderr configured", "", "err.log", 0, 1, 1},
     };
     for (const Row& row : rows) {

@@ -56,7 +56,7 @@ struct RotationRow {
     int expectedOld;  // numbered files left
 };
 
-TEST(LogRotationTest, PastTheSizeTheFileMovesUpAndOutputGoesOnInAFreshOne) {
+TEST(LogRotation, PastTheSizeTheFileMovesUpAndOutputGoesOnInAFreshOne) {
     const RotationRow rows[] = {{2, 100, 2}, {3, 200, 3}, {1, 50, 1}};
     for (const RotationRow& row : rows) {
         tvxtest::TempDir dir;
@@ -95,7 +95,7 @@ TEST(LogRotationTest, PastTheSizeTheFileMovesUpAndOutputGoesOnInAFreshOne) {
     }
 }
 
-TEST(LogRotationTest, SmallFilesAndCommandTargetsAreLeftAlone) {
+TEST(LogRotation, SmallFilesAndCommandTargetsAreLeftAlone) {
     tvxtest::TempDir dir;
     const std::string log = dir / "small.log";
     int verdict = InChild([&] {
@@ -114,7 +114,7 @@ TEST(LogRotationTest, SmallFilesAndCommandTargetsAreLeftAlone) {
     EXPECT_TRUE(EveryLineOnce({dir / "piped.log"}, 400));
 }
 
-TEST(LogRotationTest, ReopenAfterAnOutsideRenameLosesNoLine) {
+TEST(LogRotation, ReopenAfterAnOutsideRenameLosesNoLine) {
     tvxtest::TempDir dir;
     const std::string log = dir / "out.log";
     int verdict = InChild([&] {
@@ -133,7 +133,7 @@ TEST(LogRotationTest, ReopenAfterAnOutsideRenameLosesNoLine) {
     EXPECT_EQ(tvxtest::ReadFile(log).find("line 20 of"), 0u) << "the new file begins with the first line after";
 }
 
-TEST(InheritTargetTest, TheStreamStaysWhereItWas) {
+TEST(InheritTarget, TheStreamStaysWhereItWas) {
     tvxtest::TempDir dir;
     int verdict = InChild([&] {
         int original = open((dir / "terminal").c_str(), O_WRONLY | O_CREAT, 0644);

@@ -2,6 +2,10 @@
 // standard output end up with the default log, configured files and
 // commands, and how often a start-up failure is shown. Runs in private mount
 // and IPC namespaces (the launcher attaches its instance segment).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -157,12 +161,14 @@ TEST(RedirectEndToEnd, StartupFailureShownOnceWhenBothStreamsShareThePath) {
         int inErr, inOut, onTerminal;    // copies of the message in each
     };
     const Row rows[] = {
+        // Wherever standard output goes, the failure also reaches the
+        // terminal that started the launcher, once.
         {"defaults: log and terminal", {}, "$EXE.stderr.log", "", 1, 0, 1},
-        {"both to one path", {"stderr=one.log", "stdout=one.log"}, "one.log", "", 1, 0, 0},
-        {"standard output to the default log path", {"stdout=$EXE.stderr.log"}, "$EXE.stderr.log", "", 1, 0, 0},
-        {"two different files", {"stderr=e.log", "stdout=o.log"}, "e.log", "o.log", 1, 1, 0},
+        {"both to one path", {"stderr=one.log", "stdout=one.log"}, "one.log", "", 1, 0, 1},
+        {"standard output to the default log path", {"stdout=$EXE.stderr.log"}, "$EXE.stderr.log", "", 1, 0, 1},
+        {"two different files", {"stderr=e.log", "stdout=o.log"}, "e.log", "o.log", 1, 1, 1},
         {"same name in another spelling counts as different", {"stderr=one.log", "stdout=./one.log"}, "one.log", "", 2,
-         0, 0},
+         0, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -200,6 +206,77 @@ TEST(RedirectEndToEnd, AVariableInACommandTargetIsOneWord) {
         EXPECT_EQ(app.Read("app.d/out"), "to-stdout\n");
         EXPECT_FALSE(tvxtest::FileExists(app.exe + ".d/INJECTED")) << "the value ran as a command";
     }
+}
+
+// A target that cannot be opened, or a working directory that cannot be
+// entered, is named in one line and the start goes on with the stream (or
+// directory) where it was; a FIFO is opened without waiting for a reader.
+TEST(RedirectEndToEnd, WhatCannotBeUsedIsNamedAndTheStartGoesOn) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> lines;
+        std::string warning;    // the line's text after the target's name
+        bool inLog;             // the warning is in the default log, not on the terminal
+        std::string terminalOut;
+    };
+    const Row rows[] = {
+        {"standard error into a missing directory",
+         {"stderr=missing/e.log"},
+         "The log missing/e.log cannot be written (No such file or directory); the stream stays where it was.",
+         false,
+         "O\n"},
+        {"standard output through a file that is no directory",
+         {"stdout=plain/o.log"},
+         "The log plain/o.log cannot be written (Not a directory); the stream stays where it was.",
+         true,
+         "O\n"},
+        {"standard output into a FIFO nobody reads",
+         {"stdout=fifo"},
+         "The log fifo cannot be written (it is a FIFO that no process reads); the stream stays where it was.",
+         true,
+         "O\n"},
+        {"a working directory that does not exist",
+         {"forcecwd=/nonexistent/dir", "stderr=inherit"},
+         "forcecwd /nonexistent/dir cannot be entered (No such file or directory); the working directory stays ",
+         false,
+         ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PackedOutputApp app(row.lines);
+        tvxtest::WriteFile(app.dir / "plain", "");
+        ASSERT_EQ(mkfifo((app.dir / "fifo").c_str(), 0600), 0);
+        tvxtest::RunResult r = app.Run({"out:O", "err:E"});
+        ASSERT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        if (!row.terminalOut.empty()) {
+            EXPECT_EQ(r.out, row.terminalOut);
+        }
+        std::string said = row.inLog ? tvxtest::ReadFile(app.exe + ".stderr.log") : r.err;
+        size_t at = said.find(row.warning);
+        ASSERT_NE(at, std::string::npos) << said;
+        size_t start = said.rfind('\n', at);
+        start = start == std::string::npos ? 0 : start + 1;
+        EXPECT_EQ(said.compare(start, 9, "WARNING: "), 0) << said;
+        EXPECT_EQ(CountOf(said, "WARNING"), 1) << said;
+        EXPECT_NE(said.find("E\n"), std::string::npos) << "the application's own standard error: " << said;
+    }
+}
+
+// A FIFO that a process reads is a target like any file.
+TEST(RedirectEndToEnd, AFifoWithAReaderReceivesTheOutput) {
+    PackedOutputApp app({"stdout=fifo"});
+    ASSERT_EQ(mkfifo((app.dir / "fifo").c_str(), 0600), 0);
+    int reader = open((app.dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    tvxtest::RunResult r = app.Run({"out:through the fifo"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    char buffer[256];
+    ssize_t n = read(reader, buffer, sizeof buffer);
+    close(reader);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(buffer, static_cast<size_t>(n)), "through the fifo\n");
+    EXPECT_EQ(r.out, "");
 }
 
 }  // namespace

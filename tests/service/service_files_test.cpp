@@ -155,6 +155,30 @@ exit 0
                                          "file /var/lock/probesvc belongs to user " + user + ", not to root.\n");
 }
 
+// With standard output in a file, a refused start still speaks to the
+// terminal that typed it: the lock holder and the refusal are on the
+// terminal and in the file.
+TEST(LockRefusal, IsShownOnTheTerminalAsWellAsInTheOutputFile) {
+    ServiceSandbox box(ProbeJar(), "probesvc", {"stdout=probe.out"});
+    auto r = box.Run(R"SH(
+run_exe start
+wait_file "$T/probe-report.txt" || exit 1
+pid=$(cat /var/run/probesvc.pid); track "$pid"; printf %s "$pid" > "$OUT/pid"
+run_exe second
+kill -TERM "$pid"; wait_gone "$pid" || exit 1
+exit 0
+)SH");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(box.Read("start.rc"), "0");
+    EXPECT_EQ(box.Read("second.rc"), "1");
+    const std::string said =
+        "The service is running: process " + box.Read("pid") + " holds its lock /var/lock/probesvc.\n"
+        "ERROR: Acquire lock failed.\n";
+    EXPECT_EQ(box.Read("second.out"), said);
+    EXPECT_TRUE(Contains(tvxtest::ReadFile(box.dir() + "/probe.out"), "Service ... " + said))
+        << tvxtest::ReadFile(box.dir() + "/probe.out");
+}
+
 // The external file beside the executable can run commands as the service's
 // user: it is read only when neither group nor others can write it and it
 // belongs to root or to the executable's owner; otherwise one line says why.

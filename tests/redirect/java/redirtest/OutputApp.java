@@ -5,7 +5,7 @@ import java.io.PrintStream;
 /**
  * Writes to the standard streams as its arguments say: "out:TEXT" and
  * "err:TEXT" print a line, "big:N" writes N bytes of numbered lines to
- * standard output.
+ * standard output, "cwd" prints "cwd:" and the working directory.
  */
 public class OutputApp {
     public static void main(String[] args) throws Exception {
@@ -14,6 +14,8 @@ public class OutputApp {
                 System.out.println(a.substring(4));
             } else if (a.startsWith("err:")) {
                 System.err.println(a.substring(4));
+            } else if (a.equals("cwd")) {
+                System.out.println("cwd:" + System.getProperty("user.dir"));
             } else if (a.startsWith("big:")) {
                 writeBig(System.out, Integer.parseInt(a.substring(4)));
             }
