@@ -53,9 +53,9 @@ struct SourceRow {
     bool found;
 };
 
-class DiscoveryE2eTest : public testing::TestWithParam<SourceRow> {};
+class DiscoveryE2e : public testing::TestWithParam<SourceRow> {};
 
-TEST_P(DiscoveryE2eTest, RunsWithTheRuntimeOfTheSource) {
+TEST_P(DiscoveryE2e, RunsWithTheRuntimeOfTheSource) {
     const SourceRow& row = GetParam();
     tvxtest::TempDir tmp;
     const std::string root = RealPath(tmp.path());
@@ -111,7 +111,7 @@ const SourceRow kSourceRows[] = {
     {"OnlyOtherSources", {"jre_order bi"}, true, true, false, false},
 };
 
-INSTANTIATE_TEST_SUITE_P(Sources, DiscoveryE2eTest, testing::ValuesIn(kSourceRows),
+INSTANTIATE_TEST_SUITE_P(Sources, DiscoveryE2e, testing::ValuesIn(kSourceRows),
                          [](const testing::TestParamInfo<SourceRow>& info) { return info.param.name; });
 
 }  // namespace

@@ -49,9 +49,9 @@ struct ProbeRow {
     std::string expected;               // below the runtime root; empty: not found
 };
 
-class FindLibjvmFileTest : public discovery::RowTest<ProbeRow> {};
+class FindLibjvmFileRows : public discovery::RowTest<ProbeRow> {};
 
-TEST_P(FindLibjvmFileTest, FindsTheLibraryOfTheFirstMatchingProbe) {
+TEST_P(FindLibjvmFileRows, FindsTheLibraryOfTheFirstMatchingProbe) {
     const ProbeRow& row = GetParam();
     const std::string& root = this->root();
     const std::string runtime = root + "/rt";
@@ -116,7 +116,7 @@ const ProbeRow kProbeRows[] = {
     {"MissingHome", {}, {}, "/missing", {}, ""},
 };
 
-INSTANTIATE_TEST_SUITE_P(Layouts, FindLibjvmFileTest, testing::ValuesIn(kProbeRows),
+INSTANTIATE_TEST_SUITE_P(Layouts, FindLibjvmFileRows, testing::ValuesIn(kProbeRows),
                          discovery::RowName<ProbeRow>);
 
 TEST(FindLibjvmFile, VmPreferenceIsTriedBeforeTheScanInDirectoryOrder) {
@@ -144,9 +144,9 @@ struct VmRow {
     std::string expected;
 };
 
-class GetVmTest : public discovery::RowTest<VmRow> {};
+class GetVm : public discovery::RowTest<VmRow> {};
 
-TEST_P(GetVmTest, ReadsExpandsAndDefaults) {
+TEST_P(GetVm, ReadsExpandsAndDefaults) {
     const VmRow& row = GetParam();
     ScopedEnv env;
     env.Set("TVX_DISCOVERY_VM", "client");
@@ -167,7 +167,7 @@ const VmRow kVmRows[] = {
     {"ExternalFileOverrides", {"vm server"}, {"vm external"}, "external"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Values, GetVmTest, testing::ValuesIn(kVmRows),
+INSTANTIATE_TEST_SUITE_P(Values, GetVm, testing::ValuesIn(kVmRows),
                          discovery::RowName<VmRow>);
 
 // ---------------------------------------------------------------------------
@@ -180,9 +180,9 @@ struct EnvRow {
     std::string expected;  // {T}/...; empty: not found
 };
 
-class FindJvmFromEnvTest : public discovery::RowTest<EnvRow> {};
+class FindJvmFromEnv : public discovery::RowTest<EnvRow> {};
 
-TEST_P(FindJvmFromEnvTest, TakesJreHomeThenJavaHome) {
+TEST_P(FindJvmFromEnv, TakesJreHomeThenJavaHome) {
     const EnvRow& row = GetParam();
     const std::string& root = this->root();
     MakeTree(root, {"jre/lib/server/libjvm.so", "jdk/lib/server/libjvm.so", "empty/bin/java"}, {});
@@ -203,7 +203,7 @@ const EnvRow kEnvRows[] = {
     {"NeitherSet", nullptr, nullptr, ""},
 };
 
-INSTANTIATE_TEST_SUITE_P(Variables, FindJvmFromEnvTest, testing::ValuesIn(kEnvRows),
+INSTANTIATE_TEST_SUITE_P(Variables, FindJvmFromEnv, testing::ValuesIn(kEnvRows),
                          discovery::RowName<EnvRow>);
 
 // ---------------------------------------------------------------------------
@@ -217,9 +217,9 @@ struct CommandRow {
     std::string expected;            // empty: not found
 };
 
-class FindJvmFromRegTest : public discovery::RowTest<CommandRow> {};
+class FindJvmFromRegRows : public discovery::RowTest<CommandRow> {};
 
-TEST_P(FindJvmFromRegTest, FollowsTheJavaCommandToItsRuntime) {
+TEST_P(FindJvmFromRegRows, FollowsTheJavaCommandToItsRuntime) {
     const CommandRow& row = GetParam();
     const std::string& root = this->root();
     MakeTree(root, row.files, row.links);
@@ -268,7 +268,7 @@ const CommandRow kCommandRows[] = {
     {"CommandWithoutRuntime", {"rt/bin/java"}, {}, "{T}/rt/bin", ""},
 };
 
-INSTANTIATE_TEST_SUITE_P(Commands, FindJvmFromRegTest, testing::ValuesIn(kCommandRows),
+INSTANTIATE_TEST_SUITE_P(Commands, FindJvmFromRegRows, testing::ValuesIn(kCommandRows),
                          discovery::RowName<CommandRow>);
 
 // path/java -> ../chain/l1 -> l2 -> ... -> ../rt/bin/java: `hops` links in
@@ -336,9 +336,9 @@ struct WhichRow {
     std::string expected;
 };
 
-class WhichOutputTest : public discovery::RowTest<WhichRow> {};
+class WhichOutput : public discovery::RowTest<WhichRow> {};
 
-TEST_P(WhichOutputTest, ProbesTheFirstJavaOnThePath) {
+TEST_P(WhichOutput, ProbesTheFirstJavaOnThePath) {
     const WhichRow& row = GetParam();
     const std::string& root = this->root();
     std::string relative;  // a link target that fits a path alone but not after the link's directory
@@ -368,7 +368,7 @@ const WhichRow kWhichRows[] = {
     {"LinkTargetTooLongForItsDirectory", "{T}/path", {{"path/java", "{REL}"}}, ""},
 };
 
-INSTANTIATE_TEST_SUITE_P(Outputs, WhichOutputTest, testing::ValuesIn(kWhichRows),
+INSTANTIATE_TEST_SUITE_P(Outputs, WhichOutput, testing::ValuesIn(kWhichRows),
                          discovery::RowName<WhichRow>);
 
 // ---------------------------------------------------------------------------
@@ -424,9 +424,9 @@ struct OrderRow {
     char source;                        // expected source letter; '-' none
 };
 
-class GetJvmPathOrderTest : public discovery::RowTest<OrderRow> {};
+class GetJvmPathOrder : public discovery::RowTest<OrderRow> {};
 
-TEST_P(GetJvmPathOrderTest, TriesTheSourcesInOrder) {
+TEST_P(GetJvmPathOrder, TriesTheSourcesInOrder) {
     const OrderRow& row = GetParam();
     JvmSearch search;
     EXPECT_EQ(search.Expected(row.source), search.Search(row.settings));
@@ -455,7 +455,7 @@ const OrderRow kOrderRows[] = {
     {"NothingFound", {"jre_order cbi", "jvmdll {T}/c/nothing.so", "jre {T}/missing"}, '-'},
 };
 
-INSTANTIATE_TEST_SUITE_P(Orders, GetJvmPathOrderTest, testing::ValuesIn(kOrderRows),
+INSTANTIATE_TEST_SUITE_P(Orders, GetJvmPathOrder, testing::ValuesIn(kOrderRows),
                          discovery::RowName<OrderRow>);
 
 // Values of "jvmdll" and "jre" are expanded and resolved like paths.
@@ -466,9 +466,9 @@ struct SourcePathRow {
     std::string expected;               // {T}
 };
 
-class GetJvmPathSourceTest : public discovery::RowTest<SourcePathRow> {};
+class GetJvmPathSource : public discovery::RowTest<SourcePathRow> {};
 
-TEST_P(GetJvmPathSourceTest, ExpandsAndResolves) {
+TEST_P(GetJvmPathSource, ExpandsAndResolves) {
     const SourcePathRow& row = GetParam();
     JvmSearch search;
     MakeTree(search.root(), row.files, {});
@@ -490,7 +490,7 @@ const SourcePathRow kSourcePathRows[] = {
      "{T}/x/runtime.bin"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Sources, GetJvmPathSourceTest, testing::ValuesIn(kSourcePathRows),
+INSTANTIATE_TEST_SUITE_P(Sources, GetJvmPathSource, testing::ValuesIn(kSourcePathRows),
                          discovery::RowName<SourcePathRow>);
 
 TEST(GetJvmPath, FoundPathIsKeptForTheProcess) {

@@ -29,7 +29,7 @@ std::string EndRecord(size_t filler, const std::string& comment) {
     return z + comment;
 }
 
-TEST(CommentLengthTest, LauncherAndDeclaredViews) {
+TEST(CommentLength, LauncherAndDeclaredViews) {
     const std::string sig("PK\x05\x06", 4);
     struct Row {
         const char* name;
@@ -53,7 +53,7 @@ TEST(CommentLengthTest, LauncherAndDeclaredViews) {
     }
 }
 
-TEST(CommentLengthTest, LargeFilesAreSearchedOverTheirLastHundredth) {
+TEST(CommentLength, LargeFilesAreSearchedOverTheirLastHundredth) {
     // 10,000,000 bytes: the window is 100,000 bytes; only the tail is given.
     const uint64_t size = 10000000;
     std::string tail = EndRecord(0, std::string(30000, 'c'));
@@ -71,7 +71,7 @@ struct LayoutRow {
     std::string comment;
 };
 
-class ReadLayoutTest : public ::testing::Test {
+class ReadLayout : public ::testing::Test {
 protected:
     // Builds and writes an executable; returns its path.
     std::string Write(const LayoutRow& row, Layout* layout) {
@@ -92,7 +92,7 @@ protected:
     tvxtest::TempDir dir_;
 };
 
-TEST_F(ReadLayoutTest, LocatesEveryPieceAsTheLauncherDoes) {
+TEST_F(ReadLayout, LocatesEveryPieceAsTheLauncherDoes) {
     const LayoutRow rows[] = {
         {"empty unread blocks", "", "", {"mainclass a.A", "option -Xmx64m"}, ""},
         {"unread blocks", "first block", std::string(300, 'r'), {"mainclass a.A"}, ""},
@@ -130,7 +130,7 @@ TEST_F(ReadLayoutTest, LocatesEveryPieceAsTheLauncherDoes) {
     }
 }
 
-TEST_F(ReadLayoutTest, RejectsFilesWhoseFieldsDoNotFit) {
+TEST_F(ReadLayout, RejectsFilesWhoseFieldsDoNotFit) {
     Layout built;
     std::string path = Write({"base", "", "", {"mainclass a.A"}, ""}, &built);
     const std::string good = tvxtest::ReadFile(path);
@@ -166,7 +166,7 @@ TEST_F(ReadLayoutTest, RejectsFilesWhoseFieldsDoNotFit) {
     EXPECT_NE(error.find("cannot open"), std::string::npos) << error;
 }
 
-TEST_F(ReadLayoutTest, FormatShowsSizesOffsetsAndLines) {
+TEST_F(ReadLayout, FormatShowsSizesOffsetsAndLines) {
     Layout built;
     std::string path = Write({"fmt", "", "", {"mainclass a.A", "option -Xss1m"}, "cmt"}, &built);
     ExecutableLayout l;

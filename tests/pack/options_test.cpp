@@ -11,7 +11,7 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-TEST(ParseCommandLineTest, ReadsEveryPackOption) {
+TEST(ParseCommandLine, ReadsEveryPackOption) {
     struct Row {
         Args args;
         bool hasMain;
@@ -49,7 +49,7 @@ TEST(ParseCommandLineTest, ReadsEveryPackOption) {
     }
 }
 
-TEST(ParseCommandLineTest, SelectsInspectAndHelp) {
+TEST(ParseCommandLine, SelectsInspectAndHelp) {
     CommandLine line;
     std::string error;
     ASSERT_TRUE(ParseCommandLine({"--inspect", "exe"}, &line, &error)) << error;
@@ -69,7 +69,7 @@ TEST(ParseCommandLineTest, SelectsInspectAndHelp) {
         << VersionText();
 }
 
-TEST(ParseCommandLineTest, ArchNamesAProcessorOrItsDebianName) {
+TEST(ParseCommandLine, ArchNamesAProcessorOrItsDebianName) {
     struct Row {
         const char* arch;
         const char* processor;
@@ -89,7 +89,7 @@ TEST(ParseCommandLineTest, ArchNamesAProcessorOrItsDebianName) {
     EXPECT_EQ(plain.processor, "");
 }
 
-TEST(ParseCommandLineTest, RejectsBadCommandLines) {
+TEST(ParseCommandLine, RejectsBadCommandLines) {
     struct Row {
         Args args;
         const char* error;
@@ -129,7 +129,7 @@ TEST(ParseCommandLineTest, RejectsBadCommandLines) {
     }
 }
 
-TEST(HelpTextTest, FitsOneScreenAndNamesEveryOption) {
+TEST(HelpText, FitsOneScreenAndNamesEveryOption) {
     std::string help = HelpText();
     int lines = 0;
     size_t start = 0;

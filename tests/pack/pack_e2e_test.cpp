@@ -19,7 +19,7 @@
 namespace packtest {
 namespace {
 
-class PackTest : public ::testing::Test {
+class Pack : public ::testing::Test {
 protected:
     std::string Path(const std::string& name) const { return dir_ / name; }
 
@@ -42,7 +42,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-TEST_F(PackTest, SettingsBlockTakesEachSourceInOrder) {
+TEST_F(Pack, SettingsBlockTakesEachSourceInOrder) {
     struct Row {
         const char* name;
         const char* settingsFile;  // content, or null for none
@@ -89,7 +89,7 @@ TEST_F(PackTest, SettingsBlockTakesEachSourceInOrder) {
     }
 }
 
-TEST_F(PackTest, OutputIsStillAJarForUnzipTheJdkAndJava) {
+TEST_F(Pack, OutputIsStillAJarForUnzipTheJdkAndJava) {
     const std::string exe = Path("app");
     PackOk({}, exe, TestJar());
 
@@ -125,7 +125,7 @@ TEST_F(PackTest, OutputIsStillAJarForUnzipTheJdkAndJava) {
     EXPECT_EQ(java.out, "main=packtest.Hello\nargs=a,b\nmode=null\nhelper=com.brindell.tvx.Instances\n");
 }
 
-TEST_F(PackTest, EntriesAreCopiedNotRecompressed) {
+TEST_F(Pack, EntriesAreCopiedNotRecompressed) {
     const std::string made = Path("made.jar");
     WriteZip(made, {{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMain-Class: x.Main\r\n\r\n"},
                     {"x/Main.class", std::string(20000, 'm')},
@@ -166,7 +166,7 @@ TEST_F(PackTest, EntriesAreCopiedNotRecompressed) {
 
 // Entry times survive exactly, even ones that do not exist in the local
 // time zone (a daylight-saving gap), whatever zone tvx-pack runs in.
-TEST_F(PackTest, EntryTimesAreKeptExactly) {
+TEST_F(Pack, EntryTimesAreKeptExactly) {
     const char* oldTz = getenv("TZ");
     const std::string savedTz = oldTz ? oldTz : "";
     setenv("TZ", "UTC0", 1);  // read and write DOS times without a zone
@@ -194,7 +194,7 @@ TEST_F(PackTest, EntryTimesAreKeptExactly) {
     EXPECT_EQ(out.entries.at("t/other.txt").mtime, winter);
 }
 
-TEST_F(PackTest, JarCommentStaysTheArchiveComment) {
+TEST_F(Pack, JarCommentStaysTheArchiveComment) {
     const std::string comment = "built for tvx \xE2\x9C\x93 (a jar comment)";
     const std::string jar = Path("commented.jar");
     WriteZip(jar, {{"c/Main.class", "cafebabe"}}, comment);
@@ -209,7 +209,7 @@ TEST_F(PackTest, JarCommentStaysTheArchiveComment) {
     EXPECT_EQ(tvxpack::ReadAsLauncher(exe).embedded, std::vector<std::string>{"mainclass c.Main"});
 }
 
-TEST_F(PackTest, HelperClassesAlreadyInTheJarAreKept) {
+TEST_F(Pack, HelperClassesAlreadyInTheJarAreKept) {
     // A jar made of the helper classes themselves is copied byte for byte.
     const std::string whole = Path("whole.jar");
     tvxtest::WriteFile(whole, tvxtest::ReadFile(HelpersJar()));
@@ -231,7 +231,7 @@ TEST_F(PackTest, HelperClassesAlreadyInTheJarAreKept) {
 
 // Jars libzip reads but whose bytes cannot be the archive as they are: the
 // archive is written anew from the first entry on.
-TEST_F(PackTest, UnusualJarsAreRewrittenFromTheirFirstEntry) {
+TEST_F(Pack, UnusualJarsAreRewrittenFromTheirFirstEntry) {
     const std::string entriesJar = Path("entries.jar");
     WriteZip(entriesJar, {{"u/Main.class", std::string(4000, 'u')}, {"u/data.txt", "data", false}});
     struct Row {
@@ -270,7 +270,7 @@ TEST_F(PackTest, UnusualJarsAreRewrittenFromTheirFirstEntry) {
     }
 }
 
-TEST_F(PackTest, OutputIsMode0755AndReplacesAnOldFileWhole) {
+TEST_F(Pack, OutputIsMode0755AndReplacesAnOldFileWhole) {
     const std::string exe = Path("app");
     tvxtest::WriteFile(exe, "old content", 0600);
     mode_t old = umask(077);
@@ -287,7 +287,7 @@ TEST_F(PackTest, OutputIsMode0755AndReplacesAnOldFileWhole) {
     EXPECT_EQ(ListDir(dir_.path()), std::set<std::string>{"app"}) << "no temporary file left";
 }
 
-TEST_F(PackTest, InspectShowsTheLayoutAndSettingsAndWritesNothing) {
+TEST_F(Pack, InspectShowsTheLayoutAndSettingsAndWritesNothing) {
     const std::string comment = "inspect me";
     const std::string jar = Path("in.jar");
     WriteZip(jar, {{"i/Main.class", std::string(3000, 'i')}}, comment);
@@ -337,7 +337,7 @@ TEST_F(PackTest, InspectShowsTheLayoutAndSettingsAndWritesNothing) {
     EXPECT_EQ(plain.err, "tvx-pack: " + jar + ": no archive length record (not a tvx executable)\n");
 }
 
-TEST_F(PackTest, HelpExplainsTheCommandLine) {
+TEST_F(Pack, HelpExplainsTheCommandLine) {
     tvxtest::RunResult r = RunPack({"--help"});
     ASSERT_EQ(r.exitCode, 0);
     EXPECT_LE(LineCount(r.out), 24);
@@ -345,7 +345,7 @@ TEST_F(PackTest, HelpExplainsTheCommandLine) {
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
 }
 
-TEST_F(PackTest, LauncherAndHelpersAreFoundBesideTheProgram) {
+TEST_F(Pack, LauncherAndHelpersAreFoundBesideTheProgram) {
     // The build's own launcher is the default image, its record patched.
     PackOk({}, Path("exe"), TestJar());
     const std::string image = tvxtest::ReadFile(LauncherImage());
@@ -390,7 +390,7 @@ TEST_F(PackTest, LauncherAndHelpersAreFoundBesideTheProgram) {
     EXPECT_FALSE(tvxtest::FileExists(Path("nolauncher")));
 }
 
-TEST_F(PackTest, PackedApplicationRunsUnderTheLauncher) {
+TEST_F(Pack, PackedApplicationRunsUnderTheLauncher) {
     const std::string exe = Path("hello");
     PackOk({"--set", "property=app.mode=fast", "--set", "jvmdll " + tvxtest::JavaHome() + "/lib/server/libjvm.so",
             "--set", "stderr " + Path("hello.err")},

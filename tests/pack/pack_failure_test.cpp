@@ -35,7 +35,7 @@ std::string MarkerRecord() {
     return std::string(8, '\0') + std::string(tvx_layout::kRecordMarker, tvx_layout::kRecordMarkerSize);
 }
 
-TEST(PackFailureTest, BadInputWritesNothing) {
+TEST(PackFailure, BadInputWritesNothing) {
     const FailureRow rows[] = {
         {"missing jar", [](const std::string& d) { return PackArgs(d, d + "/missing.jar"); },
          "cannot open", 1},
@@ -220,7 +220,7 @@ TEST(PackFailureTest, BadInputWritesNothing) {
 }
 
 // A file system that fills up while the archive is written.
-TEST(PackFailureTest, FullDiskWritesNothing) {
+TEST(PackFailure, FullDiskWritesNothing) {
     tvxtest::TempDir dir;
     const std::string jar = dir / "big.jar";
     WriteZip(jar, {{"b/Main.class", "b"}, {"big.bin", RandomBytes(2 << 20, 3), false}});
@@ -240,7 +240,7 @@ TEST(PackFailureTest, FullDiskWritesNothing) {
 }
 
 // Interrupted while writing: the temporary file goes with the process.
-TEST(PackFailureTest, InterruptWritesNothing) {
+TEST(PackFailure, InterruptWritesNothing) {
     tvxtest::TempDir dir;
     tvxtest::MakeDirs(dir / "out");
     // strace holds the first write (the launcher image) for a while, so the

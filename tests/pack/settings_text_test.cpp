@@ -13,7 +13,7 @@ struct KeyRow {
     const char* value;
 };
 
-TEST(LineCarriesKeyTest, FollowsTheLaunchersLineSyntax) {
+TEST(LineCarriesKey, FollowsTheLaunchersLineSyntax) {
     const KeyRow rows[] = {
         {"mainclass a.B", true, "a.B"},
         {"MainClass a.B", true, "a.B"},
@@ -40,7 +40,7 @@ TEST(LineCarriesKeyTest, FollowsTheLaunchersLineSyntax) {
     }
 }
 
-TEST(IsValidUtf8Test, AcceptsWellFormedTextOnly) {
+TEST(IsValidUtf8, AcceptsWellFormedTextOnly) {
     struct Row {
         std::string text;
         bool valid;
@@ -69,7 +69,7 @@ TEST(IsValidUtf8Test, AcceptsWellFormedTextOnly) {
     }
 }
 
-TEST(SplitSettingsFileTest, SplitsLinesAndDropsTheByteOrderMark) {
+TEST(SplitSettingsFile, SplitsLinesAndDropsTheByteOrderMark) {
     struct Row {
         std::string content;
         std::vector<std::string> lines;
@@ -92,7 +92,7 @@ TEST(SplitSettingsFileTest, SplitsLinesAndDropsTheByteOrderMark) {
     }
 }
 
-TEST(SplitSettingsFileTest, RejectsTextTheLauncherWouldMisread) {
+TEST(SplitSettingsFile, RejectsTextTheLauncherWouldMisread) {
     struct Row {
         std::string content;
         const char* error;
@@ -111,7 +111,7 @@ TEST(SplitSettingsFileTest, RejectsTextTheLauncherWouldMisread) {
     }
 }
 
-TEST(ManifestAttributeTest, ReadsTheMainSection) {
+TEST(ManifestAttribute, ReadsTheMainSection) {
     struct Row {
         std::string manifest;
         const char* mainClass;
@@ -149,7 +149,7 @@ SettingsSources Sources(bool hasMain, const std::string& mainClass, std::vector<
     return s;
 }
 
-TEST(ComposeSettingsTest, OrdersSourcesAndPicksTheMainClass) {
+TEST(ComposeSettings, OrdersSourcesAndPicksTheMainClass) {
     const ComposeRow rows[] = {
         {"--main alone", Sources(true, "a.Main", {}, {}, ""), {"mainclass a.Main"}, nullptr},
         {"manifest alone", Sources(false, "", {}, {}, "m.Main"), {"mainclass m.Main"}, nullptr},
@@ -192,7 +192,7 @@ TEST(ComposeSettingsTest, OrdersSourcesAndPicksTheMainClass) {
     }
 }
 
-TEST(ComposeSettingsTest, WantsTheManifestOnlyWithoutAnyMainClassSource) {
+TEST(ComposeSettings, WantsTheManifestOnlyWithoutAnyMainClassSource) {
     EXPECT_TRUE(WantsManifestMainClass(Sources(false, "", {"option x"}, {"property a=b"}, "")));
     EXPECT_FALSE(WantsManifestMainClass(Sources(true, "a.B", {}, {}, "")));
     EXPECT_FALSE(WantsManifestMainClass(Sources(false, "", {"mainclass a.B"}, {}, "")));

@@ -9,7 +9,7 @@
 namespace tvxpack {
 namespace {
 
-class ToolPathsTest : public ::testing::Test {
+class ToolPaths : public ::testing::Test {
 protected:
     // Creates `relative` (with its directories) below the temporary directory.
     std::string Touch(const std::string& relative) {
@@ -23,7 +23,7 @@ protected:
     tvxtest::TempDir dir_;
 };
 
-TEST(ProcessorNameTest, KnowsTheFourProcessorsAndTheDebianNames) {
+TEST(ProcessorName, KnowsTheFourProcessorsAndTheDebianNames) {
     EXPECT_EQ(ProcessorName("amd64"), "x86_64");
     EXPECT_EQ(ProcessorName("arm64"), "aarch64");
     for (const char* name : {"x86_64", "aarch64", "armhf", "i386"}) EXPECT_EQ(ProcessorName(name), name);
@@ -31,7 +31,7 @@ TEST(ProcessorNameTest, KnowsTheFourProcessorsAndTheDebianNames) {
     EXPECT_EQ(ProcessorName(HostProcessor()), HostProcessor());
 }
 
-TEST_F(ToolPathsTest, InstalledImageOfTheRequestedProcessorWins) {
+TEST_F(ToolPaths, InstalledImageOfTheRequestedProcessorWins) {
     tvxtest::MakeDirs(Bin());
     Touch("bin/tvx-launcher");
     const std::string host = HostProcessor();
@@ -46,7 +46,7 @@ TEST_F(ToolPathsTest, InstalledImageOfTheRequestedProcessorWins) {
     }
 }
 
-TEST_F(ToolPathsTest, BuildTreeServesOnlyTheHostProcessor) {
+TEST_F(ToolPaths, BuildTreeServesOnlyTheHostProcessor) {
     Touch("bin/tvx-launcher");
     const std::string host = HostProcessor();
     std::string path, error;
@@ -59,7 +59,7 @@ TEST_F(ToolPathsTest, BuildTreeServesOnlyTheHostProcessor) {
                          "/tvx-launcher (install one built for it, or give --launcher IMAGE)");
 }
 
-TEST_F(ToolPathsTest, MissingFilesAreNamedWithEveryPlaceTried) {
+TEST_F(ToolPaths, MissingFilesAreNamedWithEveryPlaceTried) {
     tvxtest::MakeDirs(Bin());
     const std::string host = HostProcessor();
     std::string path, error;
@@ -71,7 +71,7 @@ TEST_F(ToolPathsTest, MissingFilesAreNamedWithEveryPlaceTried) {
                          "/../lib/tvx-helpers.jar");
 }
 
-TEST_F(ToolPathsTest, HelpersJarInstalledThenBuildTree) {
+TEST_F(ToolPaths, HelpersJarInstalledThenBuildTree) {
     tvxtest::MakeDirs(Bin());
     Touch("lib/tvx-helpers.jar");
     std::string path, error;

@@ -13,7 +13,7 @@ namespace {
 
 const char kH2Jar[] = "/usr/share/java/h2.jar";
 
-TEST(H2ServiceTest, ServesClientsAsADaemonAndLeavesNothingBehind) {
+TEST(H2Service, ServesClientsAsADaemonAndLeavesNothingBehind) {
     ASSERT_TRUE(tvxtest::FileExists(kH2Jar)) << "needs Debian's libh2-java (cmake/install-deps.sh)";
     int port = servicetest::FreeLocalPort();
     ASSERT_GT(port, 0);

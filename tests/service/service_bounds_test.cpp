@@ -15,7 +15,7 @@ using servicetest::ServiceSandbox;
 
 std::string ProbeJar() { return tvxtest::TestJarsDir() + "/systemd-probe.jar"; }
 
-TEST(StopBoundTest, AHangingOnStopEndsAfterTheBoundWithOneLine) {
+TEST(StopBound, AHangingOnStopEndsAfterTheBoundWithOneLine) {
     ServiceSandbox box(ProbeJar(), "boundsvc", {"stoptimeout=2"});
     auto r = box.Run(R"SH(
 run_exe start hang-stop
@@ -43,7 +43,7 @@ exit 0
         << log;
 }
 
-TEST(StopBoundTest, HangupReopensTheLogInsteadOfEndingTheService) {
+TEST(StopBound, HangupReopensTheLogInsteadOfEndingTheService) {
     ServiceSandbox box(ProbeJar(), "hupsvc", {"stderr=" + std::string("service.log")});
     auto r = box.Run(R"SH(
 run_exe start

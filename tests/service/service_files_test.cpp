@@ -28,7 +28,7 @@ std::string SymlinkLine(const std::string& path) {
 // writes (a FIFO opened once by a reader that then exits): the launch
 // failure is still reported by its status, not by death through SIGPIPE,
 // and the instance segment goes with the process.
-TEST(BrokenPipeTest, AFailureReportedIntoADeadPipeKeepsItsStatus) {
+TEST(BrokenPipe, AFailureReportedIntoADeadPipeKeepsItsStatus) {
     ServiceSandbox box(ProbeJar(), "probesvc", {kNoRuntime});
     auto r = box.Run(R"SH(
 unset JAVA_HOME JRE_HOME
@@ -56,7 +56,7 @@ exit 0
 
 // A symbolic link in place of the log, the pid file or the lock file is not
 // followed: its target stays untouched and one line says why.
-TEST(SymlinkTest, LogPidAndLockFilesAreNeverOpenedThroughALink) {
+TEST(Symlink, LogPidAndLockFilesAreNeverOpenedThroughALink) {
     ServiceSandbox box(ProbeJar(), "probesvc");
     auto r = box.Run(R"SH(
 unset JAVA_HOME JRE_HOME
@@ -96,7 +96,7 @@ exit 0
 // A pid file that cannot be written: the service runs without it and says
 // so once, on the daemon road (to the terminal that started it, through the
 // starter) as in the foreground (into the log).
-TEST(PidFileTest, AnUnwritablePidFileIsReportedOnce) {
+TEST(PidFile, AnUnwritablePidFileIsReportedOnce) {
     ServiceSandbox box(ProbeJar(), "probesvc");
     auto r = box.Run(R"SH(
 mkdir /var/run/probesvc.pid
@@ -127,7 +127,7 @@ exit 0
 
 // A lock file created and held by another user (the lock directory is
 // writable by everyone): the refusal names the file and its owner.
-TEST(ForeignLockTest, ALockHeldByAnotherUserIsNamedWithItsOwner) {
+TEST(ForeignLock, ALockHeldByAnotherUserIsNamedWithItsOwner) {
     ServiceSandbox box(ProbeJar(), "probesvc");
     auto r = box.Run(R"SH(
 chmod 1777 /run/lock
@@ -182,7 +182,7 @@ exit 0
 // The external file beside the executable can run commands as the service's
 // user: it is read only when neither group nor others can write it and it
 // belongs to root or to the executable's owner; otherwise one line says why.
-TEST(ExternalFileTest, AFileOthersCouldWriteIsIgnored) {
+TEST(ExternalFile, AFileOthersCouldWriteIsIgnored) {
     struct Row {
         const char* what;
         const char* setup;    // commands on $CFG (and $EXE)
@@ -220,7 +220,7 @@ run_exe run -test
 // /var/lock/subsys, which is then not used (she could delete a held lock file
 // in it and let a second daemon start beside the first); and a FIFO she puts
 // at the lock path is refused in one line instead of hanging the start.
-TEST(LockDirectoryTest, NothingAnotherUserMadeHoldsOrHangsTheLock) {
+TEST(LockDirectory, NothingAnotherUserMadeHoldsOrHangsTheLock) {
     ServiceSandbox box(ProbeJar(), "probesvc");
     auto r = box.Run(R"SH(
 chmod 1777 /run/lock

@@ -44,9 +44,9 @@ std::string Expected(const InitRow& row, const std::string& exe, bool autoStart,
     }
 }
 
-class InstallTest : public ::testing::TestWithParam<InitRow> {};
+class Install : public ::testing::TestWithParam<InitRow> {};
 
-TEST_P(InstallTest, InstallsOnceRemovesOnceAndRunsTheInitCommands) {
+TEST_P(Install, InstallsOnceRemovesOnceAndRunsTheInitCommands) {
     const InitRow& row = GetParam();
     ServiceSandbox box(ProbeJar(), "probesvc");
     auto r = box.Run(std::string("F=") + row.file + R"SH(
@@ -114,7 +114,7 @@ exit 0
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    InitSystems, InstallTest,
+    InitSystems, Install,
     ::testing::Values(
         InitRow{"SystemD", InitSystem::SystemD, "/lib/systemd/system/probesvc.service", "systemctl disable probesvc\n",
                 "systemctl enable probesvc\nsystemctl disable probesvc\n", 0644},
@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The value of the install option decides start at boot, however it is written;
 // a value option also takes the next argument unless it begins with - or /,
 // and a next argument so taken that is not "auto" stays a service argument.
-TEST(InstallOptionTest, AutoStartFollowsTheOptionValue) {
+TEST(InstallOption, AutoStartFollowsTheOptionValue) {
     struct Row {
         const char* args;
         bool autoStart;
@@ -175,7 +175,7 @@ TEST(InstallOptionTest, AutoStartFollowsTheOptionValue) {
 
 // Names and paths that a shell or systemd would act on, and arguments that no
 // line of a file can carry, are refused before anything is written or run.
-TEST(InstallRefusalTest, UnsafeNamesAndArgumentsAreRefused) {
+TEST(InstallRefusal, UnsafeNamesAndArgumentsAreRefused) {
     struct Row {
         const char* name;       // the executable's file name
         const char* args;       // after -install:manual
@@ -227,7 +227,7 @@ TEST(InstallRefusalTest, UnsafeNamesAndArgumentsAreRefused) {
 // Copies of one program in two directories share the service name: a copy
 // never removes the service another copy installed, under any init system;
 // the owner still can, and so can any copy once the owner's file is gone.
-TEST(UninstallOwnerTest, AnotherCopysServiceIsLeftInPlace) {
+TEST(UninstallOwner, AnotherCopysServiceIsLeftInPlace) {
     struct Row {
         const char* what;
         InitSystem init;
@@ -276,7 +276,7 @@ exit 0
 }
 
 // Paths and names longer than the service's buffers are refused, never cut.
-TEST(InstallRefusalTest, OverlongPathsAndNamesAreRefused) {
+TEST(InstallRefusal, OverlongPathsAndNamesAreRefused) {
     ServiceSandbox box(ProbeJar(), "probesvc");
     std::string deepDir = "$T/" + std::string(200, 'd') + "/" + std::string(100, 'e');
     std::string longName = std::string(120, 'n');
@@ -314,7 +314,7 @@ namespace {
 // A name systemd refuses as a unit name is refused before a unit is written,
 // with one line saying why and 281; the same name under SysV init, which
 // takes it, is installed.
-TEST(InstallRefusalTest, UnitNamesSystemdCannotTakeAreRefused) {
+TEST(InstallRefusal, UnitNamesSystemdCannotTakeAreRefused) {
     struct Row {
         const char* name;
         InitSystem init;
@@ -361,7 +361,7 @@ exit 0
 // The SysV script on Debian, which has no /etc/init.d/functions: start,
 // status and stop through the real start-stop-daemon, each with the status
 // an init system expects, and a second start and stop that change nothing.
-TEST(SysVDebianTest, ScriptStartsReportsAndStopsTheService) {
+TEST(SysVDebian, ScriptStartsReportsAndStopsTheService) {
     if (!tvxtest::Emulator().empty())
         GTEST_SKIP() << "start-stop-daemon finds the service by /proc/PID/exe, which under binfmt_misc names "
                         "the emulator, not the executable";

@@ -29,7 +29,7 @@ bool InOtherProcess(Probe probe) {
     return WEXITSTATUS(status) == 1;
 }
 
-class ServiceLockTest : public ::testing::Test {
+class ServiceLock : public ::testing::Test {
 protected:
     void SetUp() override {
         lockPath = dir / "billing.lock";
@@ -47,7 +47,7 @@ protected:
     std::string pidPath;
 };
 
-TEST_F(ServiceLockTest, FreeLockIsKeptOrRemovedOnRequest) {
+TEST_F(ServiceLock, FreeLockIsKeptOrRemovedOnRequest) {
     mode_t old = umask(0);
     EXPECT_TRUE(TestLock(false));
     umask(old);
@@ -59,7 +59,7 @@ TEST_F(ServiceLockTest, FreeLockIsKeptOrRemovedOnRequest) {
     EXPECT_FALSE(tvxtest::FileExists(lockPath));
 }
 
-TEST_F(ServiceLockTest, HeldLockStopsOtherProcessesUntilReleased) {
+TEST_F(ServiceLock, HeldLockStopsOtherProcessesUntilReleased) {
     ASSERT_TRUE(AcquireLock());
     EXPECT_GE(fdlock, 0);
     EXPECT_TRUE(tvxtest::FileExists(lockPath));
@@ -80,7 +80,7 @@ TEST_F(ServiceLockTest, HeldLockStopsOtherProcessesUntilReleased) {
     EXPECT_TRUE(InOtherProcess([] { return AcquireLock(); }));
 }
 
-TEST_F(ServiceLockTest, LockFileThatCannotBeCreatedMeansNoLock) {
+TEST_F(ServiceLock, LockFileThatCannotBeCreatedMeansNoLock) {
     struct Row {
         const char* what;
         std::string path;
@@ -98,7 +98,7 @@ TEST_F(ServiceLockTest, LockFileThatCannotBeCreatedMeansNoLock) {
     }
 }
 
-TEST_F(ServiceLockTest, PidFileHoldsThePidAndALineEnd) {
+TEST_F(ServiceLock, PidFileHoldsThePidAndALineEnd) {
     tvxtest::WriteFile(pidPath, "stale content that is longer\n");
     ASSERT_TRUE(WritePidFile());
     EXPECT_EQ(tvxtest::ReadFile(pidPath), std::to_string(getpid()) + "\n");
@@ -106,7 +106,7 @@ TEST_F(ServiceLockTest, PidFileHoldsThePidAndALineEnd) {
     EXPECT_FALSE(tvxtest::FileExists(pidPath));
 }
 
-TEST_F(ServiceLockTest, PidFileIsNotWrittenThroughALinkOrIntoAMissingDirectory) {
+TEST_F(ServiceLock, PidFileIsNotWrittenThroughALinkOrIntoAMissingDirectory) {
     std::string target = dir / "target";
     tvxtest::WriteFile(target, "keep\n");
     ASSERT_EQ(symlink(target.c_str(), pidPath.c_str()), 0);

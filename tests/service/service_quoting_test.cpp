@@ -92,9 +92,9 @@ struct QuotingRow {
     InitSystem init;
 };
 
-class QuotingTest : public ::testing::TestWithParam<QuotingRow> {};
+class Quoting : public ::testing::TestWithParam<QuotingRow> {};
 
-TEST_P(QuotingTest, HardArgumentsComeBackUnchanged) {
+TEST_P(Quoting, HardArgumentsComeBackUnchanged) {
     const QuotingRow& row = GetParam();
     ServiceSandbox box(ProbeJar(), "probesvc");
     auto r = box.Run(std::string("run_exe install -install:manual ") + kHardArgumentWords + R"SH(
@@ -141,7 +141,7 @@ exit 0
     EXPECT_EQ(got, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(InitSystems, QuotingTest,
+INSTANTIATE_TEST_SUITE_P(InitSystems, Quoting,
                          ::testing::Values(QuotingRow{"SystemD", InitSystem::SystemD},
                                            QuotingRow{"UpStart", InitSystem::UpStart},
                                            QuotingRow{"SysV", InitSystem::SysV}),

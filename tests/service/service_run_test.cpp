@@ -31,9 +31,9 @@ struct LockRow {
 
 void PrintTo(const LockRow& row, std::ostream* os) { *os << row.what; }
 
-class DaemonTest : public ::testing::TestWithParam<LockRow> {};
+class Daemon : public ::testing::TestWithParam<LockRow> {};
 
-TEST_P(DaemonTest, DetachesHoldsTheLockAndStopsCleanlyOnSigterm) {
+TEST_P(Daemon, DetachesHoldsTheLockAndStopsCleanlyOnSigterm) {
     const LockRow& row = GetParam();
     ServiceSandbox box(ProbeJar(), "probesvc");
     std::string lock = std::string(row.lockDir) + "probesvc";
@@ -74,7 +74,7 @@ exit 0
 
 // Starting the daemon from a command substitution returns as soon as the
 // starter exits: the detached daemon keeps nothing of the caller's pipe.
-TEST(DaemonOutputTest, ReleasesTheStartersOutput) {
+TEST(DaemonOutput, ReleasesTheStartersOutput) {
     ServiceSandbox box(ProbeJar(), "probesvc");
     auto r = box.Run(R"SH(
 PATH="$LPATH" "$EXE" start 2>&1 </dev/null | timeout 30 cat > "$OUT/started"
@@ -90,7 +90,7 @@ exit 0
     EXPECT_EQ(box.Read("status"), "0 0\n") << "the reader waited for the daemon (124: timed out)";
 }
 
-INSTANTIATE_TEST_SUITE_P(LockPlaces, DaemonTest,
+INSTANTIATE_TEST_SUITE_P(LockPlaces, Daemon,
                          ::testing::Values(LockRow{"VarLock", false, "/var/lock/"},
                                            LockRow{"Subsys", true, "/var/lock/subsys/"}),
                          [](const ::testing::TestParamInfo<LockRow>& info) { return std::string(info.param.what); });
@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(LockPlaces, DaemonTest,
 // -no-daemon keeps the service in the foreground with the arguments after the
 // option; SIGTERM reaches onStop and the runtime then ends the process with 143,
 // whether the Java main method still runs or has already returned.
-TEST(NoDaemonTest, RunsInTheForegroundAndEndsWith143OnSigterm) {
+TEST(NoDaemon, RunsInTheForegroundAndEndsWith143OnSigterm) {
     struct Row {
         std::string args;
         std::string expected;
@@ -137,7 +137,7 @@ exit 0
 // -test runs the application directly: not as a service, no lock, no pid file,
 // and getCommandLineArguments is empty. An argument that begins with the
 // option's name selects it too; the "interactive" forms are passed over.
-TEST(TestModeTest, RunsTheApplicationOutsideServiceControl) {
+TEST(TestMode, RunsTheApplicationOutsideServiceControl) {
     struct Row {
         const char* args;
         const char* expected;
@@ -172,7 +172,7 @@ exit 0
 // -no-daemon exit with 70 (what an init system's Restart=on-failure sees),
 // the daemon's start succeeded (main was reached) and the daemon then ends
 // and cleans up; the runtime's description and the one line are in the log.
-TEST(ExceptionEndingTest, AThrowingMainFailsOnEveryRoad) {
+TEST(ExceptionEnding, AThrowingMainFailsOnEveryRoad) {
     struct Row {
         const char* road;
         const char* args;
@@ -211,7 +211,7 @@ exit 0
 }
 
 // Installing or removing while the service runs is refused with 277.
-TEST(RunningServiceTest, InstallAndUninstallAreDeniedWhileItRuns) {
+TEST(RunningService, InstallAndUninstallAreDeniedWhileItRuns) {
     ServiceSandbox box(ProbeJar(), "probesvc");
     auto r = box.Run(R"SH(
 run_exe start
@@ -253,7 +253,7 @@ std::vector<std::string> RunEach(ServiceSandbox& box, const std::vector<std::str
 }
 
 // Every spelling of the help option prints the usage text and two newlines.
-TEST(HelpTest, EveryHelpSpellingPrintsTheUsage) {
+TEST(Help, EveryHelpSpellingPrintsTheUsage) {
     ServiceSandbox box(ProbeJar(), "probesvc");
     const std::vector<std::string> spellings = {"-help", "--help", "/help", "-h",    "/h",
                                                 "'-?'",  "'/?'",   "-HELP", "-hfoo", "x -h -test", "-interactive /inter -h"};
@@ -264,7 +264,7 @@ TEST(HelpTest, EveryHelpSpellingPrintsTheUsage) {
 
 // A "message" override is the format of the printed text only when it holds
 // nothing but one "%s"; anything else is printed as it stands.
-TEST(HelpTest, MessageOverridesAreNeverUsedAsFormats) {
+TEST(Help, MessageOverridesAreNeverUsedAsFormats) {
     struct Row {
         const char* override;
         const char* printed;

@@ -37,9 +37,9 @@ struct StartRow {
 
 void PrintTo(const StartRow& row, std::ostream* os) { *os << row.what; }
 
-class StartStatusTest : public ::testing::TestWithParam<StartRow> {};
+class StartStatus : public ::testing::TestWithParam<StartRow> {};
 
-TEST_P(StartStatusTest, TheStarterExitsWithTheOutcomeOfTheStart) {
+TEST_P(StartStatus, TheStarterExitsWithTheOutcomeOfTheStart) {
     const StartRow& row = GetParam();
     ServiceSandbox box(ProbeJar(), "probesvc", row.settings, row.packArgs);
     auto r = box.Run(std::string(R"SH(
@@ -62,7 +62,7 @@ fi
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Outcomes, StartStatusTest,
+    Outcomes, StartStatus,
     ::testing::Values(StartRow{"Started", {}, {}, "0", ""},
                       StartRow{"NoRuntime", {"jvmdll=/nonexistent/libjvm.so"}, {}, "1",
                                "Java Runtime Environment not found.\n"},
@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Two starts at the same moment, several times: exactly one exits 0, the
 // other exits non-zero and says that the lock is taken.
-TEST(SimultaneousStartTest, ExactlyOneOfTwoStartsSucceeds) {
+TEST(SimultaneousStart, ExactlyOneOfTwoStartsSucceeds) {
     const int rounds = 4;
     ServiceSandbox box(ProbeJar(), "probesvc");
     auto r = box.Run("ROUNDS=" + std::to_string(rounds) + R"SH(
@@ -107,7 +107,7 @@ done
 
 // SIGINT is a stop request like SIGTERM, on both service roads: onStop runs,
 // the files go, and the runtime ends the process (128 + the signal).
-TEST(StopSignalTest, SigintStopsTheServiceLikeSigterm) {
+TEST(StopSignal, SigintStopsTheServiceLikeSigterm) {
     struct Row {
         const char* signal;
         const char* status;
@@ -143,7 +143,7 @@ mv "$T/probe-stopped.txt" "$OUT/daemon.stopped"
 // by a stand-in runtime library): the application's main never runs, the
 // files go, and the status is 143, for the foreground and the daemon road
 // (whose starter reports it).
-TEST(EarlyStopTest, AStopBeforeTheVirtualMachineEndsTheStartCleanly) {
+TEST(EarlyStop, AStopBeforeTheVirtualMachineEndsTheStartCleanly) {
     ServiceSandbox box(ProbeJar(), "probesvc", {std::string("jvmdll=") + TVX_TEST_LIB_DIR + "/gated_jvm.so"});
     auto r = box.Run("export TVX_REAL_JVM=" + tvxtest::JavaHome() + "/lib/server/libjvm.so" + R"SH(
 export TVX_GATE="$T/gate"
@@ -172,7 +172,7 @@ wait_gone "$pid" || exit 1
 
 // The application ends the process itself with System.exit: the pid file and
 // the lock file go with it.
-TEST(EarlyStopTest, SystemExitOfTheApplicationRemovesTheFiles) {
+TEST(EarlyStop, SystemExitOfTheApplicationRemovesTheFiles) {
     ServiceSandbox box(ProbeJar(), "probesvc");
     auto r = box.Run(std::string(R"SH(
 run_exe fg -no-daemon exit-main

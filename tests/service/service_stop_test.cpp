@@ -41,7 +41,7 @@ struct Row {
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.what; }
 
-class ServiceStopTest : public ::testing::TestWithParam<Row> {
+class ServiceStop : public ::testing::TestWithParam<Row> {
 protected:
     void SetUp() override {
         calls = 0;
@@ -69,7 +69,7 @@ protected:
     tvxtest::TempDir dir;
 };
 
-TEST_P(ServiceStopTest, SigtermRunsTheStopStepsThenThePreviousDisposition) {
+TEST_P(ServiceStop, SigtermRunsTheStopStepsThenThePreviousDisposition) {
     const Row& row = GetParam();
     struct sigaction previous;
     memset(&previous, 0, sizeof previous);
@@ -125,7 +125,7 @@ TEST_P(ServiceStopTest, SigtermRunsTheStopStepsThenThePreviousDisposition) {
     EXPECT_EQ(reinterpret_cast<void*>(installed.sa_handler), expected) << "the previous disposition is back";
 }
 
-INSTANTIATE_TEST_SUITE_P(Dispositions, ServiceStopTest,
+INSTANTIATE_TEST_SUITE_P(Dispositions, ServiceStop,
                          ::testing::Values(Row{"Plain", Previous::Plain}, Row{"WithInfo", Previous::WithInfo},
                                            Row{"Ignore", Previous::Ignore}, Row{"Default", Previous::Default}),
                          [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.what); });

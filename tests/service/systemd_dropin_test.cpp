@@ -21,7 +21,7 @@ struct ParseRow {
     std::string problem;  // the start of the sentence, "" when accepted
 };
 
-TEST(SystemdOptionsTest, AcceptsTheDocumentedValuesAndNamesWhatIsWrong) {
+TEST(SystemdOptions, AcceptsTheDocumentedValuesAndNamesWhatIsWrong) {
     const ParseRow rows[] = {
         {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false, ""},
         {"", "", "", "", "", "", false, ""},
@@ -54,7 +54,7 @@ TEST(SystemdOptionsTest, AcceptsTheDocumentedValuesAndNamesWhatIsWrong) {
     }
 }
 
-TEST(SystemdOptionsTest, SecondsAreDigitsWithinRange) {
+TEST(SystemdOptions, SecondsAreDigitsWithinRange) {
     const struct {
         const char* text;
         long seconds;
@@ -63,7 +63,7 @@ TEST(SystemdOptionsTest, SecondsAreDigitsWithinRange) {
     for (const auto& row : rows) EXPECT_EQ(ParseSeconds(row.text), row.seconds) << (row.text ? row.text : "null");
 }
 
-TEST(SystemdDropInTest, EverySettingBecomesItsLine) {
+TEST(SystemdDropIn, EverySettingBecomesItsLine) {
     SystemdOptions options;
     ASSERT_EQ(std::string(ParseSystemdOptions("tvxsvc", "on-failure", "10", "20", "true", nullptr, options).c_str()),
               "");
@@ -90,7 +90,7 @@ TEST(SystemdDropInTest, EverySettingBecomesItsLine) {
     EXPECT_EQ(length, static_cast<int>(std::string(text).size()));
 }
 
-TEST(SystemdDropInTest, ReadinessAloneIsTypeNotifyWithoutUnitSection) {
+TEST(SystemdDropIn, ReadinessAloneIsTypeNotifyWithoutUnitSection) {
     SystemdOptions options;
     ASSERT_EQ(std::string(ParseSystemdOptions(nullptr, nullptr, nullptr, nullptr, "false", "application", options)
                               .c_str()),
@@ -105,7 +105,7 @@ TEST(SystemdDropInTest, ReadinessAloneIsTypeNotifyWithoutUnitSection) {
               "NotifyAccess=main\n");
 }
 
-TEST(LogSettingsTest, SizesAndCounts) {
+TEST(LogSettings, SizesAndCounts) {
     const struct {
         const char* text;
         long long bytes;

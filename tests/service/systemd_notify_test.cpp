@@ -85,7 +85,7 @@ struct AddressRow {
     size_t length;  // the address length when accepted
 };
 
-TEST(NotifySocketAddressTest, AcceptsAbsolutePathsAndAbstractNamesOnly) {
+TEST(NotifySocketAddress, AcceptsAbsolutePathsAndAbstractNamesOnly) {
     const size_t base = offsetof(sockaddr_un, sun_path);
     const std::string longest(sizeof(sockaddr_un::sun_path) - 1, 'p');
     const AddressRow rows[] = {
@@ -120,13 +120,13 @@ TEST(NotifySocketAddressTest, AcceptsAbsolutePathsAndAbstractNamesOnly) {
     EXPECT_FALSE(NotifySocketAddress(nullptr, unused, unusedLength));
 }
 
-class NotifySendTest : public ::testing::TestWithParam<bool> {
+class NotifySend : public ::testing::TestWithParam<bool> {
 protected:
     std::string Name() { return GetParam() ? AbstractName() : dir / "notify"; }
     tvxtest::TempDir dir;
 };
 
-TEST_P(NotifySendTest, OneDatagramPerMessageWithTheSendersCredentials) {
+TEST_P(NotifySend, OneDatagramPerMessageWithTheSendersCredentials) {
     std::string name = Name();
     Listener listener(name);
     ASSERT_TRUE(listener.bound()) << name;
@@ -143,7 +143,7 @@ TEST_P(NotifySendTest, OneDatagramPerMessageWithTheSendersCredentials) {
     EXPECT_EQ(listener.Receive(100), "") << "exactly one datagram per message";
 }
 
-TEST_P(NotifySendTest, NothingIsSentWithoutTheVariableAndAFailedSendIsQuiet) {
+TEST_P(NotifySend, NothingIsSentWithoutTheVariableAndAFailedSendIsQuiet) {
     std::string name = Name();
     Listener listener(name);
     ASSERT_TRUE(listener.bound());
@@ -169,7 +169,7 @@ TEST_P(NotifySendTest, NothingIsSentWithoutTheVariableAndAFailedSendIsQuiet) {
     }
 }
 
-TEST_P(NotifySendTest, ApplicationStatusesBecomeReadinessStartExtensionAndStatusText) {
+TEST_P(NotifySend, ApplicationStatusesBecomeReadinessStartExtensionAndStatusText) {
     std::string name = Name();
     Listener listener(name);
     ASSERT_TRUE(listener.bound());
@@ -193,12 +193,12 @@ TEST_P(NotifySendTest, ApplicationStatusesBecomeReadinessStartExtensionAndStatus
     EXPECT_EQ(listener.Receive(2000), "EXTEND_TIMEOUT_USEC=7000000");
 }
 
-INSTANTIATE_TEST_SUITE_P(PathAndAbstract, NotifySendTest, ::testing::Bool(),
+INSTANTIATE_TEST_SUITE_P(PathAndAbstract, NotifySend, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "Abstract" : "Path";
                          });
 
-TEST(WatchdogIntervalTest, OnlyAPositiveIntervalMeantForThisProcess) {
+TEST(WatchdogInterval, OnlyAPositiveIntervalMeantForThisProcess) {
     const std::string own = std::to_string(getpid());
     struct Row {
         const char* usec;
@@ -242,7 +242,7 @@ int CountPings(Listener& listener, int ms) {
     return pings;
 }
 
-TEST(WatchdogTest, PingsAtHalfTheIntervalOnlyWhileTheProbeAnswers) {
+TEST(Watchdog, PingsAtHalfTheIntervalOnlyWhileTheProbeAnswers) {
     tvxtest::TempDir dir;
     Listener listener(dir / "notify");
     ASSERT_TRUE(listener.bound());
@@ -266,7 +266,7 @@ TEST(WatchdogTest, PingsAtHalfTheIntervalOnlyWhileTheProbeAnswers) {
     EXPECT_EQ(CountPings(listener, 400), 0) << "nothing after the watchdog stopped";
 }
 
-TEST(WatchdogTest, NotStartedWithoutSocketOrInterval) {
+TEST(Watchdog, NotStartedWithoutSocketOrInterval) {
     {
         ScopedEnv env("NOTIFY_SOCKET", nullptr);
         EXPECT_FALSE(StartWatchdog(GatedProbe, nullptr, 200000));

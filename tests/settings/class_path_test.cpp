@@ -68,9 +68,9 @@ struct ClassPathRow {
     std::string second;  // GetClassPath(true)
 };
 
-class GetClassPathTest : public discovery::RowTest<ClassPathRow> {};
+class GetClassPathRows : public discovery::RowTest<ClassPathRow> {};
 
-TEST_P(GetClassPathTest, BuildsBothParts) {
+TEST_P(GetClassPathRows, BuildsBothParts) {
     const ClassPathRow& row = GetParam();
     const std::string& root = this->root();
     const std::map<std::string, std::string> names = {
@@ -149,7 +149,7 @@ const ClassPathRow kClassPathRows[] = {
      ":/e"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Settings, GetClassPathTest, testing::ValuesIn(kClassPathRows),
+INSTANTIATE_TEST_SUITE_P(Settings, GetClassPathRows, testing::ValuesIn(kClassPathRows),
                          discovery::RowName<ClassPathRow>);
 
 // The text the virtual machine receives: both parts, and never an empty

@@ -20,7 +20,7 @@ using systemdtest::SystemdMachine;
 SystemdMachine* machine = nullptr;
 std::string bootProblem;
 
-class SystemdE2eTest : public ::testing::Test {
+class SystemdE2e : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         bootProblem = SystemdMachine::CannotBoot();
@@ -80,7 +80,7 @@ protected:
     std::string name_;
 };
 
-TEST_F(SystemdE2eTest, StartReturnsOnlyOnceMainIsReachedStatusAndJournalShowItStopCallsOnStop) {
+TEST_F(SystemdE2e, StartReturnsOnlyOnceMainIsReachedStatusAndJournalShowItStopCallsOnStop) {
     Install("ready-main", {"servicerestart=no", "stdout=inherit", "stderr=inherit"});
     auto started = std::chrono::steady_clock::now();
     tvxtest::RunResult r = In("systemctl start ready-main");
@@ -105,7 +105,7 @@ TEST_F(SystemdE2eTest, StartReturnsOnlyOnceMainIsReachedStatusAndJournalShowItSt
     EXPECT_NE(Journal().find("onStop called"), std::string::npos);
 }
 
-TEST_F(SystemdE2eTest, AnApplicationThatReportsReadinessIsStartedWhenItSaysSo) {
+TEST_F(SystemdE2e, AnApplicationThatReportsReadinessIsStartedWhenItSaysSo) {
     Install("ready-app", {"serviceready=application"}, "report-ready");
     tvxtest::RunResult r = In("systemctl start ready-app");
     ASSERT_EQ(r.exitCode, 0) << r.err << Journal();
@@ -114,7 +114,7 @@ TEST_F(SystemdE2eTest, AnApplicationThatReportsReadinessIsStartedWhenItSaysSo) {
     EXPECT_EQ(Show("ActiveState"), "active");
 }
 
-TEST_F(SystemdE2eTest, TheServiceRunsAsItsUserWithItsFilesUsable) {
+TEST_F(SystemdE2e, TheServiceRunsAsItsUserWithItsFilesUsable) {
     ASSERT_EQ(In("id tvxsvc >/dev/null 2>&1 || useradd --system --no-create-home tvxsvc").exitCode, 0);
     Install("as-user", {"serviceuser=tvxsvc", "stdout=inherit"});
     tvxtest::RunResult r = In("systemctl start as-user");
@@ -131,7 +131,7 @@ TEST_F(SystemdE2eTest, TheServiceRunsAsItsUserWithItsFilesUsable) {
     EXPECT_EQ(Show("Result"), "success");
 }
 
-TEST_F(SystemdE2eTest, OnTheDaemonRoadTheDetachedChildBecomesTheMainProcess) {
+TEST_F(SystemdE2e, OnTheDaemonRoadTheDetachedChildBecomesTheMainProcess) {
     PackProbe("daemonroad", {});
     tvxtest::WriteFile(machine->app() + "/daemonroad/unit",
                        "[Service]\nType=notify\nNotifyAccess=main\nSuccessExitStatus=143\nExecStart=/srv/tvx/daemonroad/daemonroad\n");
@@ -152,7 +152,7 @@ TEST_F(SystemdE2eTest, OnTheDaemonRoadTheDetachedChildBecomesTheMainProcess) {
     In("systemctl reset-failed daemonroad");
 }
 
-TEST_F(SystemdE2eTest, KilledItComesBackUnderRestartOnFailure) {
+TEST_F(SystemdE2e, KilledItComesBackUnderRestartOnFailure) {
     Install("restarts", {"servicerestart=on-failure"});
     ASSERT_EQ(In("systemctl start restarts").exitCode, 0) << Journal();
     std::string first = Show("MainPID");
@@ -164,7 +164,7 @@ TEST_F(SystemdE2eTest, KilledItComesBackUnderRestartOnFailure) {
     EXPECT_NE(Show("MainPID"), first);
 }
 
-TEST_F(SystemdE2eTest, AStoppedRuntimeIsRestartedByTheWatchdog) {
+TEST_F(SystemdE2e, AStoppedRuntimeIsRestartedByTheWatchdog) {
     Install("watched", {"servicewatchdog=2", "servicerestart=on-failure", "stoptimeout=4"});
     ASSERT_EQ(In("systemctl start watched").exitCode, 0) << Journal();
     EXPECT_EQ(Show("WatchdogUSec"), "2s");
@@ -181,7 +181,7 @@ TEST_F(SystemdE2eTest, AStoppedRuntimeIsRestartedByTheWatchdog) {
     EXPECT_NE(Trim(manager), "0");
 }
 
-TEST_F(SystemdE2eTest, AHangingOnStopIsEndedByTheStopBoundWithOneLine) {
+TEST_F(SystemdE2e, AHangingOnStopIsEndedByTheStopBoundWithOneLine) {
     Install("hangs", {"stoptimeout=3", "stderr=inherit"}, "hang-stop");
     ASSERT_EQ(In("systemctl start hangs").exitCode, 0) << Journal();
     auto begin = std::chrono::steady_clock::now();
@@ -221,7 +221,7 @@ bool EveryLineOnce(const std::string& text, const std::string& prefix, long& las
     return last >= 0;
 }
 
-TEST_F(SystemdE2eTest, LogrotateWithCreateAndPostrotateHangupLosesNoLine) {
+TEST_F(SystemdE2e, LogrotateWithCreateAndPostrotateHangupLosesNoLine) {
     Install("rotated", {"stdout=/srv/tvx/rotated/app.log", "stderr=/srv/tvx/rotated/app.log", "servicerestart=no"},
             "chatter");
     ASSERT_EQ(In("systemctl start rotated").exitCode, 0) << Journal();
@@ -258,7 +258,7 @@ TEST_F(SystemdE2eTest, LogrotateWithCreateAndPostrotateHangupLosesNoLine) {
     EXPECT_GT(lastOut, 200);
 }
 
-TEST_F(SystemdE2eTest, TheLauncherRotatesBySizeKeepingTheNewestFiles) {
+TEST_F(SystemdE2e, TheLauncherRotatesBySizeKeepingTheNewestFiles) {
     Install("sized", {"stdout=/srv/tvx/sized/app.log", "stderr=/srv/tvx/sized/err.log", "logmaxsize=8K",
                       "logkeep=2", "servicerestart=no"},
             "chatter");
