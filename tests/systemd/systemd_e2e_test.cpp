@@ -300,7 +300,7 @@ namespace {
 
 // A service package: installed, upgraded, removed and purged with apt-get
 // under the real systemd; a client talks to the server over TCP.
-class ServicePackage : public SystemdE2eTest {};
+class ServicePackage : public SystemdE2e {};
 
 TEST_F(ServicePackage, InstallsRunsAsItsUserKeepsDataAndConffileOnUpgradeAndPurgeLeavesNothing) {
     for (const char* version : {"1.0", "1.1"}) {
