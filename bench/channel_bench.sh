@@ -57,8 +57,8 @@ public class Bench {
 JAVA
 javac --release 8 -nowarn -Xlint:-options -cp "$build/lib/tvx-helpers.jar" -d "$work/classes" "$work/Bench.java"
 jar cfe "$work/bench.jar" Bench -C "$work/classes" .
-"$build/bin/tvx-pack" --main Bench --set "singleinstance custom" -o "$work/app" "$work/bench.jar"
-"$build/bin/tvx-pack" --main Bench -o "$work/plain" "$work/bench.jar"
+"$build/bin/tvx-pack" --no-startup-cache --main Bench --set "singleinstance custom" -o "$work/app" "$work/bench.jar"
+"$build/bin/tvx-pack" --no-startup-cache --main Bench -o "$work/plain" "$work/bench.jar"
 
 # CPU ticks (user + system) of a process, or of its task named $2.
 ticks() {

@@ -28,10 +28,10 @@ JAVA
 javac --release 8 -nowarn -Xlint:-options -d "$work/classes" "$work/Main.java"
 jar cfe "$work/app.jar" Main -C "$work/classes" .
 cc -O2 -o "$work/measure" "$here/launch_measure.c"
-"$build/bin/tvx-pack" --main Main -o "$work/app" "$work/app.jar"
+"$build/bin/tvx-pack" --no-startup-cache --main Main -o "$work/app" "$work/app.jar"
 java_bin=$(readlink -f "$(command -v java)")
 libjvm=$(dirname "$(dirname "$java_bin")")/lib/server/libjvm.so
-"$build/bin/tvx-pack" --main Main --set "jre_order c" --set "jvmdll $libjvm" -o "$work/app-jvmdll" "$work/app.jar"
+"$build/bin/tvx-pack" --no-startup-cache --main Main --set "jre_order c" --set "jvmdll $libjvm" -o "$work/app-jvmdll" "$work/app.jar"
 
 [[ $("$work/app" -test) == "Hello, world" ]] || { echo "packed app does not run" >&2; exit 1; }
 

@@ -47,10 +47,10 @@ bench_jdk() {
   local d="$work/jdk$feature"
   mkdir -p "$d"
   local runtime=(--set "jre_order c" --set "jvmdll $libjvm")
-  "$build/bin/tvx-pack" --main org.mozilla.javascript.tools.shell.Main "${runtime[@]}" -o "$d/rhino" "$rhino_jar" > /dev/null
+  "$build/bin/tvx-pack" --no-startup-cache --main org.mozilla.javascript.tools.shell.Main "${runtime[@]}" -o "$d/rhino" "$rhino_jar" > /dev/null
   "$build/bin/tvx-pack" --main org.mozilla.javascript.tools.shell.Main "${runtime[@]}" \
     --set "startupcache $d/cache" -o "$d/rhino-cached" "$rhino_jar" > /dev/null
-  "$build/bin/tvx-pack" --main org.h2.tools.Server "${runtime[@]}" -o "$d/h2" "$h2_jar" > /dev/null
+  "$build/bin/tvx-pack" --no-startup-cache --main org.h2.tools.Server "${runtime[@]}" -o "$d/h2" "$h2_jar" > /dev/null
   "$build/bin/tvx-pack" --main org.h2.tools.Server "${runtime[@]}" \
     --set "startupcache $d/cache" -o "$d/h2-cached" "$h2_jar" > /dev/null
   local js=(-e 'print(1)') h2=(-tcp -tcpPort "$h2_port" -baseDir "$d/db")

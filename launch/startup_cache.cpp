@@ -280,22 +280,36 @@ bool ArchiveIsIntact(const char* archive) { return AtPath(archive, ArchiveIsInta
 
 bool WriteStamp(const char* archive) { return AtPath(archive, WriteStampAt); }
 
-MyCString CacheDirectory(const char* value) {
+MyCString CacheDirectory(const char* value, const char** source) {
+    const char* from = "the setting";
     MyCString dir;
     const char* below = "";
+    const char* cacheDirectory = getenv("CACHE_DIRECTORY");
     if (strcasecmp(value, "true") != 0) {
         dir = value;
+    } else if (cacheDirectory && cacheDirectory[0] == '/') {
+        // systemd's CacheDirectory=: the first of its colon-separated
+        // directories, the service's own (its files are the service's
+        // too, so the launcher keeps to a directory of its own below).
+        const char* colon = strchr(cacheDirectory, ':');
+        dir = colon ? MyCString(cacheDirectory, static_cast<int>(colon - cacheDirectory)) : MyCString(cacheDirectory);
+        below = "/tvx";
+        from = "$CACHE_DIRECTORY";
     } else if (const char* xdg = getenv("XDG_CACHE_HOME"); xdg && xdg[0] == '/') {
         dir = xdg;
         below = "/tvx";
+        from = "$XDG_CACHE_HOME";
     } else if (geteuid() == 0) {
         dir = "/var/cache/tvx";
+        from = "root's default";
     } else if (const char* home = getenv("HOME"); home && home[0] == '/') {
         dir = home;
         below = "/.cache/tvx";
+        from = "$HOME";
     }
     while (dir.GetLength() > 1 && dir[dir.GetLength() - 1] == '/') dir.SetSize(dir.GetLength() - 1);
     if (!dir.IsEmpty()) dir += below;
+    if (source) *source = from;
     return dir;
 }
 
@@ -334,8 +348,11 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
         why.Format("runtime feature %d keeps no archive of application classes", feature);
         return Refuse(why, false);
     }
-    MyCString dir = CacheDirectory(value.CompareNoCase("true") == 0 ? "true" : loader.ToAbsolutePath(value).c_str());
-    if (dir.IsEmpty()) return Refuse("no cache directory (neither XDG_CACHE_HOME nor HOME is set)", true);
+    const char* source = "";
+    MyCString dir =
+        CacheDirectory(value.CompareNoCase("true") == 0 ? "true" : loader.ToAbsolutePath(value).c_str(), &source);
+    if (dir.IsEmpty()) return Refuse("no cache directory (none of CACHE_DIRECTORY, XDG_CACHE_HOME, HOME is set)", true);
+    CExplain::Fact("startup cache: directory %s (from %s)", dir.c_str(), source);
     const MyCString name = ArchiveName(loader.ExePath(), jvmPath);
     if (name.IsEmpty()) return Refuse("the executable or the runtime library cannot be examined", false);
     if (name.GetLength() + 32 > NAME_MAX) return Refuse("the archive's name is too long", true);

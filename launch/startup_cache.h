@@ -49,8 +49,10 @@ bool WriteStampAt(int dir, const char* name);
 bool WriteStamp(const char* archive);
 
 // The directory the "startupcache" value `value` names ("true": the default
-// for this user), or "" for none.
-MyCString CacheDirectory(const char* value);
+// for this user: $CACHE_DIRECTORY's first entry, which systemd sets for a
+// unit with CacheDirectory=, then $XDG_CACHE_HOME, /var/cache/tvx for root,
+// ~/.cache), or "" for none. `source`, when given, says where it came from.
+MyCString CacheDirectory(const char* value, const char** source = nullptr);
 
 // File name (without directory) of the archive for the executable `exePath`
 // run by the library `jvmPath`: changes with either file's path, size or

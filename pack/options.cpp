@@ -6,7 +6,7 @@ namespace tvxpack {
 
 namespace {
 
-enum class Opt { kDeb, kService, kName, kPkgVersion, kMaintainer, kDescription, kSection, kMain, kSettings, kSet, kLauncher, kArch, kOutput, kInspect, kHelp, kVersion };
+enum class Opt { kNoStartupCache, kDeb, kService, kName, kPkgVersion, kMaintainer, kDescription, kSection, kMain, kSettings, kSet, kLauncher, kArch, kOutput, kInspect, kHelp, kVersion };
 
 struct OptionSpec {
     const char* name;
@@ -21,7 +21,7 @@ const OptionSpec kOptions[] = {
     {"--arch", Opt::kArch, true},         {"--version", Opt::kVersion, false},
     {"--deb", Opt::kDeb, false},          {"--service", Opt::kService, false},  {"--name", Opt::kName, true},
     {"--maintainer", Opt::kMaintainer, true}, {"--description", Opt::kDescription, true},
-    {"--section", Opt::kSection, true},
+    {"--section", Opt::kSection, true},   {"--no-startup-cache", Opt::kNoStartupCache, false},
 };
 
 const OptionSpec* FindOption(const std::string& name) {
@@ -45,6 +45,8 @@ bool SetOnce(std::string* slot, bool* given, const std::string& value, const std
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, std::string* error) {
     CommandLine result;
+    // New executables keep a startup cache unless told otherwise.
+    result.pack.startupCache = true;
     bool givenMain = false, givenSettings = false, givenLauncher = false, givenOutput = false, givenInspect = false;
     bool givenArch = false;
     bool givenName = false, givenPkgVersion = false, givenMaintainer = false, givenDescription = false;
@@ -86,6 +88,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
             if (inlineValue) {
                 *error = "option '" + name + "' takes no value";
                 return false;
+            }
+            if (entry->opt == Opt::kNoStartupCache) {
+                result.pack.startupCache = false;
+                otherThanInspect = true;
+                continue;
             }
             if (entry->opt == Opt::kDeb || entry->opt == Opt::kService) {
                 (entry->opt == Opt::kDeb ? result.deb : result.debRequest.service) = true;
@@ -150,6 +157,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
             case Opt::kVersion:
             case Opt::kDeb:
             case Opt::kService:
+            case Opt::kNoStartupCache:
                 break;
         }
         if (!ok) return false;
@@ -209,6 +217,7 @@ const char* HelpText() {
            "  --settings FILE   settings lines from a UTF-8 file ('key value' per line)\n"
            "  --set LINE        one more settings line, verbatim; may repeat, e.g.\n"
            "                    --set 'option -Xmx64m' --set property=app.mode=fast\n"
+           "  --no-startup-cache  leave out the default 'startupcache true' line\n"
            "  --arch NAME       processor of the executable: x86_64 (amd64), aarch64\n"
            "                    (arm64), armhf, i386; default: the one tvx-pack runs on\n"
            "  --launcher IMAGE  launcher image to use instead of an installed one\n"
@@ -221,8 +230,7 @@ const char* HelpText() {
            "../share/java/tvx-helpers.jar (../lib/ in a build tree), added to the archive\n"
            "unless it holds them. The settings block is UTF-8 with a byte-order mark and\n"
            "CR LF line ends; the jar's entries are copied, never recompressed.\n"
-           "Exit status: 0 written, 1 failed (nothing written), 2 bad command line.\n"
-           "See tvx-pack(1) and tvx-settings(5).\n";
+           "Exit status 0 written, 1 failed, 2 bad usage. See tvx-pack(1), tvx-settings(5).\n";
 }
 
 std::string VersionText() { return std::string("tvx-pack ") + TVX_VERSION + "\n"; }

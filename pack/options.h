@@ -21,8 +21,8 @@ struct CommandLine {
 };
 
 // Parses the arguments after the program name:
-//   [--main CLASS] [--settings FILE] [--set LINE]... [--arch NAME | --launcher IMAGE]
-//   -o OUTPUT APP.jar
+//   [--main CLASS] [--settings FILE] [--set LINE]... [--no-startup-cache]
+//   [--arch NAME | --launcher IMAGE] -o OUTPUT APP.jar
 //   --inspect EXECUTABLE
 //   --help | --version
 // Long options also take their value after "=". Fails with one line in

@@ -166,6 +166,7 @@ bool PackExecutable(const PackRequest& request, PackResult* result, std::string*
     sources.hasMain = request.hasMain;
     sources.mainClass = request.mainClass;
     sources.setLines = request.setLines;
+    sources.startupCache = request.startupCache;
     if (!request.settingsFile.empty() && !ReadSettingsFile(request.settingsFile, &sources.fileLines, error))
         return false;
 

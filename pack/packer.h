@@ -15,6 +15,7 @@ struct PackRequest {
     std::string mainClass;
     std::string settingsFile;  // "" when none
     std::vector<std::string> setLines;
+    bool startupCache = false;  // add "startupcache true" unless a line sets the key
     std::string launcher;      // launcher image
     std::string helpersJar;    // jar holding the helper classes
     std::string output;

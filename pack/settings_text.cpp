@@ -147,12 +147,20 @@ std::string ManifestAttribute(const std::string& manifest, const std::string& na
     return std::string();
 }
 
-bool WantsManifestMainClass(const SettingsSources& sources) {
-    if (sources.hasMain) return false;
+namespace {
+
+// True when a line of the file or of --set carries `key`.
+bool AnyLineCarries(const SettingsSources& sources, const char* key) {
     for (const auto* list : {&sources.fileLines, &sources.setLines})
         for (const std::string& line : *list)
-            if (LineCarriesKey(line, "mainclass", nullptr)) return false;
-    return true;
+            if (LineCarriesKey(line, key, nullptr)) return true;
+    return false;
+}
+
+}  // namespace
+
+bool WantsManifestMainClass(const SettingsSources& sources) {
+    return !sources.hasMain && !AnyLineCarries(sources, "mainclass");
 }
 
 bool ComposeSettings(const SettingsSources& sources, std::vector<std::string>* lines, std::string* error) {
@@ -173,6 +181,7 @@ bool ComposeSettings(const SettingsSources& sources, std::vector<std::string>* l
         }
         out.push_back("mainclass " + sources.manifestMainClass);
     }
+    if (sources.startupCache && !AnyLineCarries(sources, "startupcache")) out.push_back("startupcache true");
     for (const std::string& line : sources.fileLines) {
         std::string problem = LineProblem(line);
         if (!problem.empty()) {

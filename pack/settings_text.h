@@ -35,6 +35,7 @@ struct SettingsSources {
     std::vector<std::string> fileLines;  // --settings FILE
     std::vector<std::string> setLines;   // --set LINE...
     std::string manifestMainClass;       // Main-Class, read only when wanted
+    bool startupCache = false;           // "startupcache true" unless a line sets the key
 };
 
 // True when neither --main nor any line names a main class, so the jar
@@ -42,8 +43,9 @@ struct SettingsSources {
 bool WantsManifestMainClass(const SettingsSources& sources);
 
 // The lines of the settings block, in order: the mainclass line (from --main,
-// or from the manifest when no line names one), the file's lines, the --set
-// lines. Fails when a line cannot be stored or no main class results.
+// or from the manifest when no line names one), "startupcache true" when
+// asked for and neither the file nor a --set line names the key, the file's
+// lines, the --set lines. Fails when a line cannot be stored or no main class results.
 bool ComposeSettings(const SettingsSources& sources, std::vector<std::string>* lines, std::string* error);
 
 }  // namespace tvxpack

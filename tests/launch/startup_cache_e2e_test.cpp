@@ -55,6 +55,7 @@ protected:
         options.setEnv["XDG_CACHE_HOME"] = cacheHome.path();
         options.setEnv["HOME"] = cacheHome.path();
         options.setEnv["TVX_EXPLAIN"] = "1";
+        options.unsetEnv = {"CACHE_DIRECTORY"};
         return options;
     }
     std::string Dir() const { return cacheHome.path() + "/tvx"; }
@@ -115,7 +116,8 @@ TEST_F(StartupCache, FirstRunCreatesLaterRunsUse) {
     EXPECT_EQ(st.st_mode & 077, 0u) << "the cache directory is private";
 
     said = StartNormally(Options());
-    EXPECT_EQ(said, "startup cache: using " + archive + " (runtime feature 17)\n");
+    EXPECT_EQ(said, "startup cache: directory " + Dir() + " (from $XDG_CACHE_HOME)\nstartup cache: using " + archive +
+                        " (runtime feature 17)\n");
     // A System.exit ending still publishes the archive of a first run.
     tvxtest::TempDir other;
     RunOptions exiting = Options();
@@ -144,11 +146,56 @@ TEST_F(StartupCache, RootServiceDefaultIsVarCache) {
     ASSERT_EQ(geteuid(), 0u) << "the tests run as root";
     RunOptions options = Options();
     options.setEnv.erase("XDG_CACHE_HOME");
-    options.unsetEnv = {"XDG_CACHE_HOME"};
+    options.unsetEnv = {"XDG_CACHE_HOME", "CACHE_DIRECTORY"};
     std::string said = StartNormally(options);
     EXPECT_NE(said.find("creating /var/cache/tvx/app-"), std::string::npos) << said;
     EXPECT_EQ(ListDir("/var/cache/tvx").size(), 2u);
     Sh("rm -rf /var/cache/tvx");
+}
+
+// A service user whose home cannot be written (uid 4242, HOME a missing
+// directory below one of root's) gets no cache, unless the unit gives it a
+// cache directory of its own ($CACHE_DIRECTORY, as systemd makes it: the
+// service user's, mode 0755; the first of several), which then wins over
+// the user's usual places.
+TEST_F(StartupCache, ServiceCacheDirectory) {
+    SKIP_WHERE_ARCHIVES_CANNOT_BE_WRITTEN();
+    ASSERT_EQ(geteuid(), 0u) << "the tests run as root";
+    Sh("chmod 755 '" + app.dir.path() + "' '" + cacheHome.path() + "' && touch '" + app.exe +
+       ".stderr.log' && chown 4242 '" + app.exe + ".stderr.log'");
+    const std::string given = cacheHome / "svc";
+    Sh("mkdir -m 755 '" + given + "' && chown 4242:4242 '" + given + "'");
+    RunOptions asService = Options();
+    asService.setEnv.erase("XDG_CACHE_HOME");
+    asService.unsetEnv = {"XDG_CACHE_HOME"};
+    asService.setEnv["HOME"] = cacheHome / "missing-home";
+    auto run = [&](const RunOptions& options) {
+        RunResult r = tvxtest::Run(
+            {"/usr/bin/unshare", "--ipc", "setpriv", "--reuid", "4242", "--regid", "4242", "--clear-groups", app.exe, "-test"},
+            options);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "argc=0\ncwd=" + app.dir.path() + "\nmain returned\n");
+        return r.err;
+    };
+    std::string said = run(asService);
+    EXPECT_NE(said.find("startup cache: not used, cannot create " + cacheHome.path() + "/missing-home"), std::string::npos)
+        << said;
+    EXPECT_EQ(CountOf(app.ErrLog(), "\n"), 1) << app.ErrLog();
+    tvxtest::WriteFile(app.exe + ".stderr.log", "");
+
+    asService.setEnv["CACHE_DIRECTORY"] = given + ":" + cacheHome.path() + "/second";
+    asService.unsetEnv = {"XDG_CACHE_HOME"};
+    said = run(asService);
+    EXPECT_NE(said.find("startup cache: directory " + given + "/tvx (from $CACHE_DIRECTORY)"), std::string::npos) << said;
+    EXPECT_NE(said.find("creating " + given + "/tvx/app-"), std::string::npos) << said;
+    EXPECT_NE(run(asService).find("using " + given + "/tvx/app-"), std::string::npos);
+    EXPECT_EQ(ListDir(given + "/tvx").size(), 2u);
+    EXPECT_FALSE(tvxtest::FileExists(cacheHome / "second"));
+    // Even beside XDG_CACHE_HOME, the unit's directory is the one used.
+    asService.setEnv["XDG_CACHE_HOME"] = cacheHome.path();
+    asService.unsetEnv.clear();
+    EXPECT_NE(run(asService).find("using " + given + "/tvx/app-"), std::string::npos);
+    EXPECT_EQ(app.ErrLog(), "");
 }
 
 TEST_F(StartupCache, NamedDirectoryRelativeToTheExecutable) {

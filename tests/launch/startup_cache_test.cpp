@@ -93,6 +93,7 @@ TEST(StartupCacheStamp, OnlyTheWrittenBytesAreAccepted) {
 }
 
 TEST(StartupCacheDirectory, NamedOrDefaultForTheUser) {
+    tvxtest::ScopedEnv noService("CACHE_DIRECTORY", nullptr);
     const char* xdg = getenv("XDG_CACHE_HOME");
     const std::string savedXdg = xdg ? xdg : "";
     setenv("XDG_CACHE_HOME", "/x/cache/", 1);
@@ -105,6 +106,33 @@ TEST(StartupCacheDirectory, NamedOrDefaultForTheUser) {
         setenv("XDG_CACHE_HOME", savedXdg.c_str(), 1);
     else
         unsetenv("XDG_CACHE_HOME");
+}
+
+// systemd's CacheDirectory= (the first of several), before the user's own
+// places; a relative or empty value is not a place.
+TEST(StartupCacheDirectory, ServiceCacheDirectoryFirst) {
+    tvxtest::ScopedEnv xdg("XDG_CACHE_HOME", "/x/cache");
+    struct Row {
+        const char* cacheDirectory;  // nullptr: unset
+        const char* expected;
+        const char* source;
+    } rows[] = {
+        {"/var/cache/app", "/var/cache/app/tvx", "$CACHE_DIRECTORY"},
+        {"/var/cache/app/", "/var/cache/app/tvx", "$CACHE_DIRECTORY"},
+        {"/var/cache/app:/var/cache/other", "/var/cache/app/tvx", "$CACHE_DIRECTORY"},
+        {"relative", "/x/cache/tvx", "$XDG_CACHE_HOME"},
+        {"", "/x/cache/tvx", "$XDG_CACHE_HOME"},
+        {nullptr, "/x/cache/tvx", "$XDG_CACHE_HOME"},
+    };
+    for (const Row& row : rows) {
+        tvxtest::ScopedEnv cache("CACHE_DIRECTORY", row.cacheDirectory);
+        const char* source = "";
+        EXPECT_EQ(std::string(CacheDirectory("true", &source)), row.expected) << (row.cacheDirectory ? row.cacheDirectory : "unset");
+        EXPECT_STREQ(source, row.source);
+        // A named directory is the setting's, whatever the environment says.
+        EXPECT_EQ(std::string(CacheDirectory("/srv/c", &source)), "/srv/c");
+        EXPECT_STREQ(source, "the setting");
+    }
 }
 
 TEST(StartupCacheName, ChangesWithEitherFile) {

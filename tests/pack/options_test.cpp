@@ -46,7 +46,23 @@ TEST(ParseCommandLine, ReadsEveryPackOption) {
         EXPECT_EQ(line.pack.launcher, row.launcher);
         EXPECT_EQ(line.pack.output, row.output);
         EXPECT_EQ(line.pack.jar, row.jar);
+        EXPECT_TRUE(line.pack.startupCache) << "new executables keep a startup cache";
     }
+}
+
+TEST(ParseCommandLine, NoStartupCacheDropsTheDefaultLine) {
+    for (const Args& args : {Args{"--no-startup-cache", "-o", "o", "j.jar"}, Args{"-o", "o", "j.jar", "--no-startup-cache"},
+                             Args{"--deb", "--version", "1", "--no-startup-cache", "-o", "o.deb", "j.jar"}}) {
+        CommandLine line;
+        std::string error;
+        ASSERT_TRUE(ParseCommandLine(args, &line, &error)) << error;
+        EXPECT_FALSE(line.pack.startupCache);
+    }
+    CommandLine line;
+    std::string error;
+    EXPECT_FALSE(ParseCommandLine({"--no-startup-cache=1", "-o", "o", "j.jar"}, &line, &error));
+    EXPECT_NE(error.find("takes no value"), std::string::npos) << error;
+    EXPECT_FALSE(ParseCommandLine({"--inspect", "x", "--no-startup-cache"}, &line, &error));
 }
 
 TEST(ParseCommandLine, SelectsInspectAndHelp) {
@@ -139,7 +155,8 @@ TEST(HelpText, FitsOneScreenAndNamesEveryOption) {
     }
     EXPECT_LE(lines, 24);
     for (const char* option :
-         {"--main", "--settings", "--set", "--arch", "--launcher", "-o", "--inspect", "--help", "--version"})
+         {"--main", "--settings", "--set", "--no-startup-cache", "--arch", "--launcher", "-o", "--inspect", "--help",
+          "--version"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 

@@ -49,19 +49,24 @@ TEST_F(Pack, SettingsBlockTakesEachSourceInOrder) {
         std::vector<std::string> args;
         std::vector<std::string> lines;
     } rows[] = {
-        {"main class from the manifest", nullptr, {}, {"mainclass packtest.Hello"}},
-        {"main class from --main", nullptr, {"--main", "packtest.Other"}, {"mainclass packtest.Other"}},
+        {"main class from the manifest", nullptr, {}, {"mainclass packtest.Hello", "startupcache true"}},
+        {"main class from --main", nullptr, {"--main", "packtest.Other"}, {"mainclass packtest.Other", "startupcache true"}},
         {"manifest, file, then --set lines",
          "\xEF\xBB\xBFoption -Xss1m\r\nproperty a=b\r\n",
          {"--set", "option -Xmx64m", "--set", "property=app.mode=fast"},
-         {"mainclass packtest.Hello", "option -Xss1m", "property a=b", "option -Xmx64m", "property=app.mode=fast"}},
+         {"mainclass packtest.Hello", "startupcache true", "option -Xss1m", "property a=b", "option -Xmx64m",
+          "property=app.mode=fast"}},
         {"a mainclass line in the file replaces the manifest", "MainClass packtest.Other\nargv x\n", {},
-         {"MainClass packtest.Other", "argv x"}},
+         {"startupcache true", "MainClass packtest.Other", "argv x"}},
         {"a --set mainclass line replaces the manifest", nullptr, {"--set", "mainclass=packtest.Other"},
-         {"mainclass=packtest.Other"}},
+         {"startupcache true", "mainclass=packtest.Other"}},
         {"--main first, UTF-8 values kept", "property greeting=h\xC3\xA9llo\n",
          {"--set", "property who=w\xC3\xB6rld", "--main", "packtest.Other"},
-         {"mainclass packtest.Other", "property greeting=h\xC3\xA9llo", "property who=w\xC3\xB6rld"}},
+         {"mainclass packtest.Other", "startupcache true", "property greeting=h\xC3\xA9llo", "property who=w\xC3\xB6rld"}},
+        {"no startup cache line with --no-startup-cache", nullptr, {"--no-startup-cache"}, {"mainclass packtest.Hello"}},
+        {"a startupcache line of the file replaces the default", "startupcache false\n", {},
+         {"mainclass packtest.Hello", "startupcache false"}},
+        {"so does one of --set", nullptr, {"--set", "StartupCache /srv/c"}, {"mainclass packtest.Hello", "StartupCache /srv/c"}},
     };
     int n = 0;
     for (const Row& row : rows) {
@@ -206,7 +211,7 @@ TEST_F(Pack, JarCommentStaysTheArchiveComment) {
     tvxpack::ExecutableLayout layout = LayoutOf(exe);
     EXPECT_EQ(layout.commentLength, comment.size());
     EXPECT_EQ(ReadArchive(exe, layout.archiveOffset).comment, comment);
-    EXPECT_EQ(tvxpack::ReadAsLauncher(exe).embedded, std::vector<std::string>{"mainclass c.Main"});
+    EXPECT_EQ(tvxpack::ReadAsLauncher(exe).embedded, (std::vector<std::string>{"mainclass c.Main", "startupcache true"}));
 }
 
 TEST_F(Pack, HelperClassesAlreadyInTheJarAreKept) {
@@ -291,9 +296,10 @@ TEST_F(Pack, InspectShowsTheLayoutAndSettingsAndWritesNothing) {
     const std::string comment = "inspect me";
     const std::string jar = Path("in.jar");
     WriteZip(jar, {{"i/Main.class", std::string(3000, 'i')}}, comment);
-    const std::vector<std::string> lines = {"mainclass i.Main", "option -Xmx32m", "property k=v"};
+    // tvx-pack's own startupcache line, then the --set lines.
+    const std::vector<std::string> lines = {"mainclass i.Main", "startupcache true", "option -Xmx32m", "property k=v"};
     const std::string exe = Path("exe");
-    PackOk({"--main", "i.Main", "--set", lines[1], "--set", lines[2]}, exe, jar);
+    PackOk({"--main", "i.Main", "--set", lines[2], "--set", lines[3]}, exe, jar);
     const std::string before = tvxtest::ReadFile(exe);
     const std::set<std::string> listing = ListDir(dir_.path());
 
@@ -321,11 +327,13 @@ TEST_F(Pack, InspectShowsTheLayoutAndSettingsAndWritesNothing) {
           row("opaque field", image + 12 + t, 16), row("archive A", image + 28 + t, a),
           row("archive comment M", f - m, m), row("file size", 0, f)})
         EXPECT_NE(r.out.find(expected), std::string::npos) << "missing: " << expected << "\n" << r.out;
-    EXPECT_NE(r.out.find("(3 lines):\n  mainclass i.Main\n  option -Xmx32m\n  property k=v\n"), std::string::npos)
+    EXPECT_NE(r.out.find("(4 lines):\n  mainclass i.Main\n  startupcache true\n  option -Xmx32m\n  property k=v\n"),
+              std::string::npos)
         << r.out;
     // The settings view of explain mode, each line with its source.
     for (const char* expected : {"\n  setting mainclass = i.Main (embedded block line 1)\n",
-                                 "\n  setting option = -Xmx32m (embedded block line 2)\n",
+                                 "\n  setting startupcache = true (embedded block line 2)\n",
+                                 "\n  setting option = -Xmx32m (embedded block line 3)\n",
                                  "\n  setting stderr: not set (the executable's path followed by .stderr.log)\n"})
         EXPECT_NE(r.out.find(expected), std::string::npos) << "missing: " << expected << "\n" << r.out;
     EXPECT_EQ(r.out.find("warning"), std::string::npos) << r.out;
@@ -395,11 +403,18 @@ TEST_F(Pack, PackedApplicationRunsUnderTheLauncher) {
     PackOk({"--set", "property=app.mode=fast", "--set", "jvmdll " + tvxtest::JavaHome() + "/lib/server/libjvm.so",
             "--set", "stderr " + Path("hello.err")},
            exe, TestJar());
-    tvxtest::RunResult r = tvxtest::Run({"/usr/bin/unshare", "--ipc", exe, "-test", "one", "two"});
+    // tvx-pack's default startup cache goes to this test's directory.
+    tvxtest::RunOptions options;
+    options.setEnv["XDG_CACHE_HOME"] = Path("cache");
+    options.unsetEnv = {"CACHE_DIRECTORY"};
+    tvxtest::RunResult r = tvxtest::Run({"/usr/bin/unshare", "--ipc", exe, "-test", "one", "two"}, options);
     EXPECT_EQ(r.exitCode, 0) << r.out << tvxtest::ReadFile(Path("hello.err"));
     EXPECT_NE(r.out.find("main=packtest.Hello\nargs=one,two\nmode=fast\nhelper=com.brindell.tvx.Instances\n"),
               std::string::npos)
         << r.out << tvxtest::ReadFile(Path("hello.err"));
+    if (std::string why = tvxtest::ArchiveWritingUnsupported(); !why.empty()) GTEST_SKIP() << why;
+    EXPECT_EQ(tvxtest::Shell("ls '" + Path("cache") + "'/tvx/hello-*.jsa | wc -l").out, "1\n")
+        << "the first run of a new executable leaves its startup cache";
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // settings files, manifests and the order and main-class rules.
 #include "pack/settings_text.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace tvxpack {
@@ -189,6 +191,32 @@ TEST(ComposeSettings, OrdersSourcesAndPicksTheMainClass) {
             EXPECT_FALSE(ok);
             EXPECT_NE(error.find(row.error), std::string::npos) << error;
         }
+    }
+}
+
+// tvx-pack's default "startupcache true" follows the main class line, and
+// only where no line of the file or of --set names the key.
+TEST(ComposeSettings, StartupCacheLineUnlessALineNamesTheKey) {
+    struct Row {
+        std::vector<std::string> fileLines, setLines;
+        std::vector<std::string> expected;
+    } rows[] = {
+        {{}, {}, {"mainclass a.Main", "startupcache true"}},
+        {{"option -Xss1m"}, {"option x"}, {"mainclass a.Main", "startupcache true", "option -Xss1m", "option x"}},
+        {{"startupcache false"}, {}, {"mainclass a.Main", "startupcache false"}},
+        {{}, {"StartupCache=/srv/cache"}, {"mainclass a.Main", "StartupCache=/srv/cache"}},
+        {{}, {"startupcachemax 64M"}, {"mainclass a.Main", "startupcache true", "startupcachemax 64M"}},
+    };
+    for (const Row& row : rows) {
+        SettingsSources sources = Sources(true, "a.Main", row.fileLines, row.setLines, "");
+        sources.startupCache = true;
+        std::vector<std::string> lines;
+        std::string error;
+        ASSERT_TRUE(ComposeSettings(sources, &lines, &error)) << error;
+        EXPECT_EQ(lines, row.expected);
+        sources.startupCache = false;
+        ASSERT_TRUE(ComposeSettings(sources, &lines, &error)) << error;
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "startupcache true"), 0);
     }
 }
 

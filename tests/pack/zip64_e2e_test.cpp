@@ -94,7 +94,10 @@ TEST(PackZip64, JarOfMoreThan65535EntriesStaysAJarAndRuns) {
         EXPECT_EQ(java.exitCode, 0) << java.err;
         EXPECT_EQ(java.out, "main=packtest.Hello\nargs=a\nmode=null\nhelper=com.brindell.tvx.Instances\n");
 
-        tvxtest::RunResult run = tvxtest::Run({"/usr/bin/unshare", "--ipc", exe, "-test", "b"});
+        tvxtest::RunOptions inDir;  // tvx-pack's default startup cache kept here
+        inDir.setEnv["XDG_CACHE_HOME"] = dir / "cache";
+        inDir.unsetEnv = {"CACHE_DIRECTORY"};
+        tvxtest::RunResult run = tvxtest::Run({"/usr/bin/unshare", "--ipc", exe, "-test", "b"}, inDir);
         EXPECT_EQ(run.exitCode, 0) << run.out << tvxtest::ReadFile(dir / "big.err");
         EXPECT_EQ(run.out, "main=packtest.Hello\nargs=b\nmode=null\nhelper=com.brindell.tvx.Instances\n")
             << tvxtest::ReadFile(dir / "big.err");

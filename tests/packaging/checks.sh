@@ -7,6 +7,10 @@ passed=0
 failed=0
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+# Executables tvx-pack writes keep a startup cache by default: here it goes
+# to the scratch directory, never to the machine's /var/cache or ~/.cache.
+export XDG_CACHE_HOME="$scratch/cache"
+unset CACHE_DIRECTORY
 
 check() {
   local name=$1

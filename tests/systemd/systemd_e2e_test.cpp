@@ -131,6 +131,32 @@ TEST_F(SystemdE2e, TheServiceRunsAsItsUserWithItsFilesUsable) {
     EXPECT_EQ(Show("Result"), "success");
 }
 
+// A system user without a home gets its startup cache in the directory the
+// unit's CacheDirectory= makes ($CACHE_DIRECTORY): the first run makes the
+// archive at its end, the second maps it.
+TEST_F(SystemdE2e, AServiceUserWithoutAHomeKeepsTheStartupCacheInTheUnitsCacheDirectory) {
+    ASSERT_EQ(In("id tvxsvc >/dev/null 2>&1 || useradd --system --no-create-home tvxsvc").exitCode, 0);
+    ASSERT_NE(In("su -s /bin/sh tvxsvc -c 'mkdir -p \"$HOME\"'").exitCode, 0) << "tvxsvc has a writable home";
+    Install("cached", {"serviceuser=tvxsvc", "startupcache true", "stderr=inherit", "servicerestart=no"});
+    ASSERT_EQ(In("mkdir -p /etc/systemd/system/cached.service.d && printf '[Service]\\nCacheDirectory=cached\\n"
+                 "Environment=TVX_EXPLAIN=1\\n' >/etc/systemd/system/cached.service.d/cache.conf && "
+                 "systemctl daemon-reload")
+                  .exitCode,
+              0);
+    for (int run = 0; run < 2; ++run) {
+        tvxtest::RunResult r = In("systemctl start cached");
+        ASSERT_EQ(r.exitCode, 0) << r.err << Journal();
+        EXPECT_EQ(In("systemctl stop cached").exitCode, 0);
+        EXPECT_EQ(Show("Result"), "success") << Journal();
+    }
+    const std::string journal = Journal();
+    EXPECT_NE(journal.find("startup cache: directory /var/cache/cached/tvx (from $CACHE_DIRECTORY)"), std::string::npos)
+        << journal;
+    EXPECT_NE(journal.find("startup cache: creating /var/cache/cached/tvx/cached-"), std::string::npos) << journal;
+    EXPECT_NE(journal.find("startup cache: using /var/cache/cached/tvx/cached-"), std::string::npos) << journal;
+    EXPECT_EQ(Trim(In("stat -c %U /var/cache/cached/tvx/*.jsa").out), "tvxsvc");
+}
+
 TEST_F(SystemdE2e, OnTheDaemonRoadTheDetachedChildBecomesTheMainProcess) {
     PackProbe("daemonroad", {});
     tvxtest::WriteFile(machine->app() + "/daemonroad/unit",
@@ -333,6 +359,9 @@ TEST_F(ServicePackage, InstallsRunsAsItsUserKeepsDataAndConffileOnUpgradeAndPurg
     EXPECT_EQ(Trim(In("dpkg-query -W -f '${Version}' counter").out), "1.1");
     EXPECT_NE(Show("MainPID"), before) << "not restarted on upgrade";
     EXPECT_EQ(machine->WaitFor(talk + " third", "edited counter 3", 15), "edited counter 3") << Journal();
+    // The first version's run left its startup cache (tvx-pack's default) in
+    // the unit's cache directory, the service user's.
+    EXPECT_EQ(Trim(In("stat -c %U /var/cache/counter/tvx/*.jsa").out), "counter") << Journal();
 
     r = In(apt + "remove counter", 120);
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
@@ -344,7 +373,7 @@ TEST_F(ServicePackage, InstallsRunsAsItsUserKeepsDataAndConffileOnUpgradeAndPurg
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(In("getent passwd counter").exitCode, 0) << "the user is left";
     EXPECT_NE(In("getent group counter").exitCode, 0) << "the group is left";
-    EXPECT_EQ(Trim(In("ls -d /var/lib/counter /etc/counter /usr/lib/counter /lib/systemd/system/counter.service "
+    EXPECT_EQ(Trim(In("ls -d /var/lib/counter /var/cache/counter /etc/counter /usr/lib/counter /lib/systemd/system/counter.service "
                       "/etc/systemd/system/multi-user.target.wants/counter.service 2>/dev/null | wc -l")
                        .out),
               "0");
