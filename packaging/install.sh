@@ -14,6 +14,10 @@
 #   share/java/tvx-helpers.jar            to them that tvx-pack and builds use
 #   share/man/man1/tvx-pack.1, share/man/man5/tvx-settings.5
 #   share/doc/tvx/README.md
+#   share/maven-repo/com/brindell/tvx/tvx-maven-plugin/<version>/
+#                                      tvx-maven-plugin's jar and pom, when the
+#                                      build made them (a Maven repository in
+#                                      the layout of Debian's /usr/share/maven-repo)
 #   lib/tvx/installed-files            what this script installed: the files
 #                                      and the directories it created, so that
 #                                      uninstall removes exactly those
@@ -112,6 +116,10 @@ do_install() {
   put 0644 "$source_dir/docs/man/tvx-pack.1" share/man/man1/tvx-pack.1
   put 0644 "$source_dir/docs/man/tvx-settings.5" share/man/man5/tvx-settings.5
   put 0644 "$source_dir/README.md" share/doc/tvx/README.md
+  local artifact
+  for artifact in "$build"/maven-repo/com/brindell/tvx/tvx-maven-plugin/*/tvx-maven-plugin-*.{pom,jar}; do
+    if [[ -f $artifact ]]; then put 0644 "$artifact" "share/maven-repo/${artifact#"$build"/maven-repo/}"; fi
+  done
   # A second install over the first keeps the first one's entries, so that
   # uninstall still removes the directories the first one created.
   local previous=()

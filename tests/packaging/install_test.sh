@@ -28,6 +28,9 @@ machine_of() {
 for image in "$build/bin/tvx-launcher" "$src"/build-{aarch64,armhf,i386}/bin/tvx-launcher; do
   [[ -f $image ]] && expected+=" ./lib/tvx/$(machine_of "$image")/tvx-launcher"
 done
+for artifact in "$build"/maven-repo/com/brindell/tvx/tvx-maven-plugin/*/tvx-maven-plugin-*.{pom,jar}; do
+  [[ -f $artifact ]] && expected+=" ./share/maven-repo/${artifact#"$build"/maven-repo/}"
+done
 files=$(cd "$root" && find . -type f | sort | tr '\n' ' ')
 check "installed files" [ "$files" = "$(tr ' ' '\n' <<<"$expected" | grep . | sort | tr '\n' ' ')" ]
 check "tvx-pack executable" test -x "$root/bin/tvx-pack"
