@@ -75,8 +75,10 @@ check "Maven left no local repository in HOME" test ! -e "$scratch/home/.m2"
 
 # Bad configuration: the build fails with one clear message, nothing packed.
 while IFS='|' read -r what edit want; do
+  # The built project, so that only the jar and the plugin run again.
   rm -rf "$scratch/bad"
-  cp -r "$src/examples/maven" "$scratch/bad"
+  cp -r "$scratch/project" "$scratch/bad"
+  rm -f "$scratch/bad/target/hello" "$scratch/bad/target/"*.deb
   sed -i "$edit" "$scratch/bad/pom.xml"
   mvn_package "$scratch/bad" "$scratch/bad.log"
   check "$what: the build fails" [ $? -ne 0 ]
