@@ -91,14 +91,15 @@ uninstall:
 	./packaging/install.sh uninstall --prefix "$(PREFIX)" --destdir "$(DESTDIR)"
 
 # tvx_<version>_<arch>.deb in this directory, from a release build with
-# all of Debian's hardening flags (build-deb/), checked by lintian.
+# all of Debian's hardening flags (build-deb/), checked by lintian; it also
+# carries tvx-maven-plugin in Debian's Maven repository, /usr/share/maven-repo.
 deb: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
 deb: deps
 	cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=Release -DTVX_E2E_TESTS=OFF \
 	  -DCMAKE_C_FLAGS="$$(dpkg-buildflags --get CFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
 	  -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
-	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"
-	cmake --build build-deb --target tvx-pack tvx-launcher tvx_helpers_jar -j 2
+	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" -DTVX_MAVEN_PLUGIN=ON
+	cmake --build build-deb --target tvx-pack tvx-launcher tvx_helpers_jar tvx_maven_plugin -j 2
 	rm -f tvx_*.deb
 	./packaging/make-deb.sh --build build-deb --out .
 	lintian --fail-on error,warning tvx_*.deb

@@ -27,6 +27,11 @@ for path in ./usr/bin/tvx-pack "./usr/lib/tvx/$(uname -m)/tvx-launcher" \
             ./usr/share/doc/tvx/copyright ./usr/share/doc/tvx/changelog.gz ./usr/share/doc/tvx/README.md.gz; do
   check "package holds $path" contains "$contents" "$path"
 done
+for artifact in "$build"/maven-repo/com/brindell/tvx/tvx-maven-plugin/*/tvx-maven-plugin-*.{pom,jar}; do
+  [[ -f $artifact ]] || continue
+  check "package holds tvx-maven-plugin in Debian's Maven repository" \
+    contains "$contents" "./usr/share/maven-repo/${artifact#"$build"/maven-repo/}"
+done
 check "no list of installed files in the package" bash -c "! grep -q installed-files <<<'$contents'"
 mkdir "$scratch/x"
 dpkg-deb -R "$deb" "$scratch/x"
