@@ -33,9 +33,13 @@
 #include "base/diagnostic.h"
 #include "base/explain.h"
 #include "base/trusted_dir.h"
+#include "launch/cache_upkeep.h"
 #include "launch/jvm_launcher.h"
 #include "settings/runtime_release.h"
 #include "settings/settings_loader.h"
+
+using startup_cache::kStaleTemporarySeconds;
+using startup_cache::TemporaryName;
 
 namespace {
 
@@ -50,15 +54,17 @@ const int kFirstAotLoggingFeature = 24;
 // that runs out of room while it writes the archive ends the process with an
 // error, so a nearly full disk gets no archive at all.
 const unsigned long long kSpareBytes = 64ull << 20;
-// Temporary archives of runs killed while writing are removed after this.
-const time_t kStaleTemporarySeconds = 3600;
 
 // This run's cache directory, held open from its check to the end of the
-// process, and the names in it of the archive and its temporary file, for
-// the publication at exit.
+// process, the names in it of the archive and its temporary file, the
+// paths the archive is made for, and the upkeep due at exit.
 int g_dir = -1;
 char g_temporary[NAME_MAX + 1];
 char g_archive[NAME_MAX + 1];
+char g_exe[PATH_MAX];
+char g_jvm[PATH_MAX];
+bool g_sweep = false;
+unsigned long long g_cap = 0;
 
 unsigned long long Fnv1a(unsigned long long hash, const void* data, size_t size) {
     const unsigned char* p = static_cast<const unsigned char*>(data);
@@ -80,57 +86,52 @@ bool HashIdentity(const char* path, unsigned long long* hash) {
     return true;
 }
 
-MyCString StampName(const char* archive) {
-    MyCString name(archive);
-    name += ".ok";
-    return name;
+// At exit: the archive the runtime wrote goes into place, then its stamp
+// and its source file; an empty or missing one (the runtime wrote nothing)
+// is removed. Then the sweep, when one is due (always after a new archive).
+void AtExit() {
+    if (g_dir < 0) return;
+    if (g_temporary[0]) {
+        struct stat st;
+        if (fstatat(g_dir, g_temporary, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+            renameat(g_dir, g_temporary, g_dir, g_archive) == 0) {
+            startup_cache::WriteStampAt(g_dir, g_archive);
+            if (g_exe[0] && g_jvm[0]) startup_cache::WriteSourceAt(g_dir, g_archive, g_exe, g_jvm);
+        } else {
+            unlinkat(g_dir, g_temporary, 0);
+        }
+        g_temporary[0] = '\0';
+    }
+    if (g_sweep) startup_cache::SweepAt(g_dir, g_archive, g_cap, time(nullptr));
+    g_sweep = false;
 }
 
-// `base` followed by "." and 16 random hexadecimal digits and ".tmp": a name
-// nobody can plant anything at beforehand. Empty when no random bytes come.
-MyCString TemporaryName(const char* base) {
-    unsigned long long random = 0;
-    if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return MyCString();
-    MyCString name;
-    name.Format("%s.%016llx.tmp", base, random);
-    return name;
+// Copies `text` into `buffer` of `size` bytes, or leaves it empty when it
+// does not fit.
+void CopyInto(char* buffer, size_t size, const char* text) {
+    size_t length = strlen(text);
+    buffer[0] = '\0';
+    if (length < size) memcpy(buffer, text, length + 1);
 }
 
-// Reads up to `size` - 1 bytes of the small regular file `name` in `dir`
-// and ends them with a NUL; the number read, or -1 when it cannot be read.
-// Neither a link nor a FIFO is opened in a way that could block or lead
-// elsewhere.
-ssize_t ReadSmallFileAt(int dir, const char* name, char* buffer, size_t size) {
-    int fd = openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    if (fd < 0) return -1;
-    struct stat st;
-    ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, buffer, size - 1) : -1;
-    close(fd);
-    if (n < 0) return -1;
-    buffer[n] = '\0';
-    return n;
-}
-
-// Creates the new file `name` in `dir` (never an existing one, never through
-// a link) holding `text`.
-bool WriteNewFileAt(int dir, const char* name, const char* text, size_t length) {
-    int fd = openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    bool ok = write(fd, text, length) == static_cast<ssize_t>(length);
-    return close(fd) == 0 && ok;
-}
-
-// At exit: the archive the runtime wrote goes into place, then its stamp;
-// an empty or missing one (the runtime wrote nothing) is removed.
-void PublishArchive() {
-    if (!g_temporary[0] || g_dir < 0) return;
-    struct stat st;
-    if (fstatat(g_dir, g_temporary, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
-        renameat(g_dir, g_temporary, g_dir, g_archive) == 0)
-        startup_cache::WriteStampAt(g_dir, g_archive);
+// The cap for explain mode: in MiB when it is a whole number of them.
+MyCString CapText(unsigned long long cap) {
+    MyCString text;
+    if (cap % (1ull << 20) == 0)
+        text.Format("%llu MiB", cap >> 20);
     else
-        unlinkat(g_dir, g_temporary, 0);
-    g_temporary[0] = '\0';
+        text.Format("%llu bytes", cap);
+    return text;
+}
+
+// Keeps the held directory and what AtExit needs to know about this run.
+void KeepForExit(int held, const MyCString& name, const char* exePath, const char* jvmPath, unsigned long long cap) {
+    CopyInto(g_archive, sizeof g_archive, name);
+    CopyInto(g_exe, sizeof g_exe, exePath);
+    CopyInto(g_jvm, sizeof g_jvm, jvmPath);
+    g_cap = cap;
+    if (g_dir < 0) atexit(AtExit);
+    g_dir = held;
 }
 
 // Removes what older runs left for this executable and runtime: archives of
@@ -218,6 +219,49 @@ void Refuse(const char* why, bool logIt) {
 
 namespace startup_cache {
 
+MyCString StampName(const char* archive) {
+    MyCString name(archive);
+    name += ".ok";
+    return name;
+}
+
+MyCString SourceName(const char* archive) {
+    MyCString name(archive);
+    name += ".src";
+    return name;
+}
+
+bool IsArchiveName(const char* name) {
+    size_t length = strlen(name);
+    return length > 4 && strcmp(name + length - 4, ".jsa") == 0;
+}
+
+MyCString TemporaryName(const char* base) {
+    unsigned long long random = 0;
+    if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return MyCString();
+    MyCString name;
+    name.Format("%s.%016llx.tmp", base, random);
+    return name;
+}
+
+ssize_t ReadSmallFileAt(int dir, const char* name, char* buffer, size_t size) {
+    int fd = openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return -1;
+    struct stat st;
+    ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, buffer, size - 1) : -1;
+    close(fd);
+    if (n < 0) return -1;
+    buffer[n] = '\0';
+    return n;
+}
+
+bool WriteNewFileAt(int dir, const char* name, const char* text, size_t length) {
+    int fd = openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool ok = write(fd, text, length) == static_cast<ssize_t>(length);
+    return close(fd) == 0 && ok;
+}
+
 int ReleaseFeature(const char* bytes, size_t size) { return VersionFeature(ReleaseVersion(bytes, size)); }
 
 int RuntimeFeature(const char* jvmPath) { return VersionFeature(RuntimeReleaseVersion(jvmPath)); }
@@ -234,17 +278,21 @@ bool StampMatches(const struct stat& st, const char* bytes, size_t size) {
     return size == static_cast<size_t>(stamp.GetLength()) && memcmp(bytes, stamp.GetData(), size) == 0;
 }
 
-bool ArchiveIsIntactAt(int dir, const char* name) {
+const char* ArchiveProblemAt(int dir, const char* name) {
     int fd = openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    if (fd < 0) return false;
+    if (fd < 0) return errno == ENOENT ? "none made yet" : "the archive cannot be opened";
     struct stat st;
     bool usable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_size > 0;
     close(fd);
-    if (!usable) return false;
+    if (!usable) return "the archive is not a file of this user's";
     char stamp[128];
     const ssize_t length = ReadSmallFileAt(dir, StampName(name), stamp, sizeof stamp);
-    return length >= 0 && StampMatches(st, stamp, static_cast<size_t>(length));
+    if (length < 0) return "the archive has no stamp";
+    if (!StampMatches(st, stamp, static_cast<size_t>(length))) return "the archive changed after its stamp";
+    return nullptr;
 }
+
+bool ArchiveIsIntactAt(int dir, const char* name) { return ArchiveProblemAt(dir, name) == nullptr; }
 
 bool WriteStampAt(int dir, const char* name) {
     struct stat st;
@@ -365,12 +413,27 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
     MyCString through;
     through.Format("/proc/self/fd/%d/", held);
 
-    if (ArchiveIsIntactAt(held, name)) {
+    MyCString capText = CSettingsLoader::EnvProcess(loader.GetCommon("startupcachemax"), false);
+    unsigned long long cap = ParseCap(capText);
+    if (cap == 0) {
+        SayWarning("tvx: startupcachemax must be a size (digits, then K, M or G): the cache keeps to %llu MiB",
+                   kDefaultCapBytes >> 20);
+        cap = kDefaultCapBytes;
+    }
+    const time_t now = time(nullptr);
+    const char* problem = ArchiveProblemAt(held, name);
+    if (!problem) {
         CExplain::Fact("startup cache: using %s (runtime feature %d)", archive.c_str(), feature);
         MyCString option("-XX:SharedArchiveFile=");
         option += through;
         option += name;
         launcher.AddOption(option);
+        NoteUseAt(held, name);
+        if (SweepDueAt(held, now)) {
+            KeepForExit(held, name, loader.ExePath(), jvmPath, cap);
+            g_sweep = true;
+            CExplain::Fact("startup cache: sweeps %s at exit (cap %s)", dir.c_str(), CapText(cap).c_str());
+        }
     } else {
         if (!HasFreeSpace(held, loader.ExePath())) {
             close(held);
@@ -390,10 +453,10 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
         }
         close(fd);
         memcpy(g_temporary, temporary.c_str(), static_cast<size_t>(temporary.GetLength()) + 1);
-        memcpy(g_archive, name.c_str(), static_cast<size_t>(name.GetLength()) + 1);
-        if (g_dir < 0) atexit(PublishArchive);
-        g_dir = held;
-        CExplain::Fact("startup cache: creating %s at exit (runtime feature %d)", archive.c_str(), feature);
+        KeepForExit(held, name, loader.ExePath(), jvmPath, cap);
+        g_sweep = true;
+        CExplain::Fact("startup cache: creating %s at exit (runtime feature %d; %s), then sweeps %s (cap %s)",
+                       archive.c_str(), feature, problem, dir.c_str(), CapText(cap).c_str());
         MyCString option("-XX:ArchiveClassesAtExit=");
         option += through;
         option += temporary;

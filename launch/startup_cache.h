@@ -5,6 +5,8 @@
 
 #include <stddef.h>
 #include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
 
 #include "base/my_string.h"
 
@@ -18,8 +20,31 @@ class CSettingsLoader;
 // on standard error, the log).
 void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const char* jvmPath);
 
-// Internals, shared with the tests.
+// Internals, shared with the cache's upkeep and the tests.
 namespace startup_cache {
+
+// Temporary files of runs killed while writing are removed after this.
+const time_t kStaleTemporarySeconds = 3600;
+
+// The names beside an archive: its stamp and its source file.
+MyCString StampName(const char* archive);
+MyCString SourceName(const char* archive);
+// True for the name of an archive (not of a file beside one).
+bool IsArchiveName(const char* name);
+
+// `base` followed by "." and 16 random hexadecimal digits and ".tmp": a name
+// nobody can plant anything at beforehand. Empty when no random bytes come.
+MyCString TemporaryName(const char* base);
+
+// Reads up to `size` - 1 bytes of the small regular file `name` in `dir`
+// and ends them with a NUL; the number read, or -1 when it cannot be read.
+// Neither a link nor a FIFO is opened in a way that could block or lead
+// elsewhere.
+ssize_t ReadSmallFileAt(int dir, const char* name, char* buffer, size_t size);
+
+// Creates the new file `name` in `dir` (never an existing one, never through
+// a link) holding `length` bytes of `text`.
+bool WriteNewFileAt(int dir, const char* name, const char* text, size_t length);
 
 // Feature number of the runtime whose library is `jvmPath`, from the
 // "release" file of its home; 0 when unknown.
@@ -40,6 +65,9 @@ bool StampMatches(const struct stat& st, const char* bytes, size_t size);
 // stamp file still describes it (`name` in the directory `dir`, or the path
 // `archive`).
 bool ArchiveIsIntactAt(int dir, const char* name);
+// Why the archive `name` in `dir` is not one to trust ("none yet", ...), or
+// null when it is.
+const char* ArchiveProblemAt(int dir, const char* name);
 bool ArchiveIsIntact(const char* archive);
 
 // Writes the stamp file of the archive `name` in `dir` (or at the path

@@ -5,13 +5,22 @@
 // writes for that archive; the written stamp of one stat is accepted for
 // another only when all four fields agree; and on disk, a stamp written for
 // a real archive is accepted while any other stamp file's bytes are not.
+// The same bytes, as an archive's source file (the executable's and the
+// runtime library's paths), are accepted exactly when they are two absolute
+// paths each ended by a NUL, and a source file written from those paths
+// holds those bytes again.
+#include <fcntl.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
+#include "launch/cache_upkeep.h"
 #include "launch/startup_cache.h"
 #include "tests/fuzz/support/fuzz_support.h"
 
@@ -52,6 +61,33 @@ void CheckOnDisk(const std::string& stampBytes) {
                same ? "the written stamp's bytes refused" : "foreign stamp accepted: " + stampBytes);
 }
 
+// The source file's rule, said another way: split at NULs, exactly two
+// pieces and nothing after the last NUL, each piece starting with "/".
+bool SourceAcceptable(const std::string& bytes) {
+    if (bytes.empty() || bytes.back() != '\0') return false;
+    const size_t first = bytes.find('\0');
+    if (first + 1 == bytes.size()) return false;
+    const size_t second = bytes.find('\0', first + 1);
+    return second + 1 == bytes.size() && bytes[0] == '/' && bytes[first + 1] == '/';
+}
+
+void CheckSource(const std::string& bytes, bool onDisk) {
+    const char* exe = nullptr;
+    const char* jvm = nullptr;
+    const bool accepted = startup_cache::ParseSource(bytes.data(), bytes.size(), &exe, &jvm);
+    FUZZ_CHECK(accepted == SourceAcceptable(bytes), accepted ? "a malformed source file accepted" : "a source file refused");
+    if (!accepted || !onDisk) return;
+    FUZZ_CHECK(exe == bytes.data() && jvm == bytes.data() + strlen(exe) + 1, "the paths do not point into the bytes");
+    static const std::string dir = fuzzsupport::ScratchDir();
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    FUZZ_CHECK(fd >= 0, "open " + dir);
+    FUZZ_CHECK(startup_cache::WriteSourceAt(fd, "app-0-0-0.jsa", exe, jvm), "writing a source file");
+    close(fd);
+    std::ifstream in(dir + "/app-0-0-0.jsa.src", std::ios::binary);
+    const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    FUZZ_CHECK(written == bytes, "the written source file differs");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -80,5 +116,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Files are slow: one input in four, by its first byte.
     if (data[0] % 4 == 0) CheckOnDisk(stampBytes);
+    CheckSource(stampBytes, data[0] % 4 == 1);
     return 0;
 }

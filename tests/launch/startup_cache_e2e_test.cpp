@@ -41,6 +41,20 @@ std::set<std::string> ListDir(const std::string& path) {
     return names;
 }
 
+// What a first run leaves: one archive, its stamp and source files, and the
+// mark of the sweep that followed; nothing else (no temporary file).
+::testing::AssertionResult HoldsOneArchive(const std::string& dir) {
+    const std::set<std::string> names = ListDir(dir);
+    std::string archive, listing;
+    for (const std::string& n : names) {
+        listing += " " + n;
+        if (n.size() > 4 && n.compare(n.size() - 4, 4, ".jsa") == 0) archive = n;
+    }
+    if (!archive.empty() && names == std::set<std::string>{archive, archive + ".ok", archive + ".src", "swept"})
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << dir << " holds:" << listing;
+}
+
 void Sh(const std::string& command) {
     RunResult r = tvxtest::Shell(command);
     ASSERT_EQ(r.exitCode, 0) << command << "\n" << r.out << r.err;
@@ -110,7 +124,7 @@ TEST_F(StartupCache, FirstRunCreatesLaterRunsUse) {
     ASSERT_EQ(Archives().size(), 1u) << tvxtest::Shell("ls -la " + Dir()).out;
     const std::string archive = Archives()[0];
     EXPECT_TRUE(tvxtest::FileExists(archive + ".ok"));
-    EXPECT_EQ(ListDir(Dir()).size(), 2u) << "no temporary file left";
+    EXPECT_TRUE(HoldsOneArchive(Dir()));
     struct stat st;
     ASSERT_EQ(stat(Dir().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 077, 0u) << "the cache directory is private";
@@ -125,7 +139,7 @@ TEST_F(StartupCache, FirstRunCreatesLaterRunsUse) {
     exiting.setEnv["PROBE_EXIT"] = "0";
     RunResult r = app.Run({}, exiting);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(ListDir(other.path() + "/tvx").size(), 2u) << tvxtest::Shell("ls -la " + other.path() + "/tvx").out;
+    EXPECT_TRUE(HoldsOneArchive(other.path() + "/tvx"));
 }
 
 TEST_F(StartupCache, OffAddsNothing) {
@@ -149,7 +163,7 @@ TEST_F(StartupCache, RootServiceDefaultIsVarCache) {
     options.unsetEnv = {"XDG_CACHE_HOME", "CACHE_DIRECTORY"};
     std::string said = StartNormally(options);
     EXPECT_NE(said.find("creating /var/cache/tvx/app-"), std::string::npos) << said;
-    EXPECT_EQ(ListDir("/var/cache/tvx").size(), 2u);
+    EXPECT_TRUE(HoldsOneArchive("/var/cache/tvx"));
     Sh("rm -rf /var/cache/tvx");
 }
 
@@ -189,7 +203,7 @@ TEST_F(StartupCache, ServiceCacheDirectory) {
     EXPECT_NE(said.find("startup cache: directory " + given + "/tvx (from $CACHE_DIRECTORY)"), std::string::npos) << said;
     EXPECT_NE(said.find("creating " + given + "/tvx/app-"), std::string::npos) << said;
     EXPECT_NE(run(asService).find("using " + given + "/tvx/app-"), std::string::npos);
-    EXPECT_EQ(ListDir(given + "/tvx").size(), 2u);
+    EXPECT_TRUE(HoldsOneArchive(given + "/tvx"));
     EXPECT_FALSE(tvxtest::FileExists(cacheHome / "second"));
     // Even beside XDG_CACHE_HOME, the unit's directory is the one used.
     asService.setEnv["XDG_CACHE_HOME"] = cacheHome.path();
@@ -202,7 +216,7 @@ TEST_F(StartupCache, NamedDirectoryRelativeToTheExecutable) {
     SKIP_WHERE_ARCHIVES_CANNOT_BE_WRITTEN();
     app.Repack({"startupcache cache", "jre_order c", "jvmdll " + kJdk17 + "/lib/server/libjvm.so"}, kProbe);
     StartNormally(Options());
-    EXPECT_EQ(ListDir(app.dir / "cache").size(), 2u);
+    EXPECT_TRUE(HoldsOneArchive(app.dir / "cache"));
     EXPECT_NE(StartNormally(Options()).find("using " + app.dir.path() + "/cache/app-"), std::string::npos);
 }
 
@@ -222,7 +236,7 @@ TEST_F(StartupCache, ConcurrentFirstRuns) {
                   "argc=0\ncwd=" + app.dir.path() + "\nmain returned\n");
     EXPECT_EQ(app.ErrLog(), "");
     ASSERT_EQ(Archives().size(), 1u);
-    EXPECT_EQ(ListDir(Dir()).size(), 2u) << "no temporary file left";
+    EXPECT_TRUE(HoldsOneArchive(Dir()));
     EXPECT_NE(StartNormally(Options()).find("using "), std::string::npos);
 }
 
@@ -254,11 +268,13 @@ TEST_F(StartupCache, DamagedArchiveIsMadeAgain) {
     struct Row {
         const char* name;
         const char* damage;  // shell command on $A, the archive
+        const char* why;     // what explain mode says
     } rows[] = {
-        {"truncated", "chmod u+w \"$A\" && truncate -s 100000 \"$A\""},
-        {"overwritten", "chmod u+w \"$A\" && dd if=/dev/urandom of=\"$A\" bs=4096 count=4 conv=notrunc 2>/dev/null"},
-        {"replaced", "rm -f \"$A\" && head -c 50000 /dev/urandom >\"$A\""},
-        {"stamp lost", "rm -f \"$A.ok\""},
+        {"truncated", "chmod u+w \"$A\" && truncate -s 100000 \"$A\"", "the archive changed after its stamp"},
+        {"overwritten", "chmod u+w \"$A\" && dd if=/dev/urandom of=\"$A\" bs=4096 count=4 conv=notrunc 2>/dev/null",
+         "the archive changed after its stamp"},
+        {"replaced", "rm -f \"$A\" && head -c 50000 /dev/urandom >\"$A\"", "the archive changed after its stamp"},
+        {"stamp lost", "rm -f \"$A.ok\"", "the archive has no stamp"},
     };
     StartNormally(Options());
     ASSERT_EQ(Archives().size(), 1u);
@@ -268,7 +284,8 @@ TEST_F(StartupCache, DamagedArchiveIsMadeAgain) {
         SCOPED_TRACE(row.name);
         Sh(std::string("A='") + archive + "'; " + row.damage);
         std::string said = StartNormally(Options());
-        EXPECT_NE(said.find("creating " + archive), std::string::npos) << said;
+        EXPECT_NE(said.find("creating " + archive + " at exit (runtime feature 17; " + row.why + ")"), std::string::npos)
+            << said;
         EXPECT_EQ(tvxtest::ReadFile(archive).size(), good.size());
         EXPECT_NE(StartNormally(Options()).find("using " + archive), std::string::npos);
     }
@@ -306,18 +323,68 @@ TEST_F(StartupCache, RuntimeChanged) {
 
     app.Repack({"startupcache true", "jre_order c", "jvmdll " + jdk.path() + "/lib/server/libjvm.so"}, kProbe);
     StartNormally(Options());  // the executable changed too: a new archive
-    ASSERT_EQ(Archives().size(), 2u);
-    std::string copied;
-    for (const std::string& a : Archives())
-        if (a != first) copied = a;
+    // The first archive's executable was rebuilt: the sweep after the new
+    // archive removed it.
+    ASSERT_EQ(Archives().size(), 1u);
+    const std::string copied = Archives()[0];
+    EXPECT_NE(copied, first);
+    EXPECT_FALSE(tvxtest::FileExists(first));
     EXPECT_NE(StartNormally(Options()).find("using " + copied), std::string::npos);
 
     Sh("touch -d '2001-01-01' '" + jdk.path() + "/lib/server/libjvm.so'");  // upgraded in place
     std::string said = StartNormally(Options());
     EXPECT_NE(said.find("creating "), std::string::npos) << said;
-    EXPECT_EQ(Archives().size(), 2u) << "the archive of the replaced library is removed";
+    EXPECT_EQ(Archives().size(), 1u) << "the archive of the replaced library is removed";
     EXPECT_FALSE(tvxtest::FileExists(copied));
     EXPECT_NE(StartNormally(Options()).find("using "), std::string::npos);
+}
+
+// Over its cap (startupcachemax) the directory loses its least recently
+// used archives first, at the end of the run that made it grow.
+TEST_F(StartupCache, TheCapEvictsTheLeastRecentlyUsed) {
+    SKIP_WHERE_ARCHIVES_CANNOT_BE_WRITTEN();
+    StartNormally(Options());
+    ASSERT_EQ(Archives().size(), 1u);
+    const std::string first = Archives()[0];
+    struct stat st;
+    ASSERT_EQ(stat(first.c_str(), &st), 0);
+    // Room for one archive and a half.
+    const std::string cap = std::to_string(st.st_size * 3 / 2);
+    PackedApp second({"startupcache true", "startupcachemax " + cap, "jre_order c",
+                      "jvmdll " + kJdk17 + "/lib/server/libjvm.so"},
+                     kProbe);
+    RunResult r = second.Run({}, Options());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("then sweeps " + Dir() + " (cap " + cap + " bytes)"), std::string::npos) << r.err;
+    ASSERT_EQ(Archives().size(), 1u);
+    EXPECT_NE(Archives()[0], first) << "the older archive stays, the new one went";
+    EXPECT_FALSE(tvxtest::FileExists(first + ".ok"));
+    EXPECT_NE(second.Run({}, Options()).err.find("startup cache: using " + Archives()[0]), std::string::npos);
+    // A cap that is no size: one line, and the default cap.
+    app.Repack({"startupcache true", "startupcachemax lots", "jre_order c", "jvmdll " + kJdk17 + "/lib/server/libjvm.so"},
+               kProbe);
+    std::string said = StartNormally(Options(), "tvx: startupcachemax must be a size (digits, then K, M or G)");
+    EXPECT_NE(said.find("(cap 1024 MiB)"), std::string::npos) << said;
+}
+
+// The archive of an executable that was deleted goes at the next sweep: the
+// first run after one made an archive, then once a day, never at every start.
+TEST_F(StartupCache, ADeletedExecutablesArchiveIsSweptOnceADay) {
+    SKIP_WHERE_ARCHIVES_CANNOT_BE_WRITTEN();
+    PackedApp gone({"startupcache true", "jre_order c", "jvmdll " + kJdk17 + "/lib/server/libjvm.so"}, kProbe);
+    EXPECT_EQ(gone.Run({}, Options()).exitCode, 0);
+    StartNormally(Options());
+    ASSERT_EQ(Archives().size(), 2u);
+    ASSERT_EQ(unlink(gone.exe.c_str()), 0);
+    std::string said = StartNormally(Options());
+    EXPECT_EQ(said.find("sweeps"), std::string::npos) << said;
+    EXPECT_EQ(Archives().size(), 2u) << "swept at a start within a day of the last sweep";
+    Sh("touch -d '25 hours ago' '" + Dir() + "/swept'");
+    said = StartNormally(Options());
+    EXPECT_NE(said.find("startup cache: sweeps " + Dir() + " at exit (cap 1024 MiB)"), std::string::npos) << said;
+    EXPECT_TRUE(HoldsOneArchive(Dir()));
+    ASSERT_EQ(Archives().size(), 1u);
+    EXPECT_NE(said.find("using " + Archives()[0]), std::string::npos) << "the archive in use stays";
 }
 
 TEST_F(StartupCache, KilledFirstRun) {
@@ -447,10 +514,11 @@ TEST_F(StartupCache, TheStampIsNeverWrittenThroughAPlantedLink) {
     EXPECT_NE(StartNormally(swapping).find("creating "), std::string::npos);
     EXPECT_TRUE(tvxtest::FileExists(Dir() + ".held")) << "the swap happened";
     EXPECT_EQ(tvxtest::ReadFile(victim), "secret\n") << "written through the planted link";
-    // The archive and its stamp went into the directory that was checked.
-    std::set<std::string> held = ListDir(Dir() + ".held");
-    EXPECT_EQ(held.size(), 2u) << tvxtest::Shell("ls -la '" + Dir() + ".held' '" + Dir() + "'").out;
-    for (const std::string& name : held) EXPECT_EQ(name.rfind("app-", 0), 0u) << name;
+    // The archive, its stamp and source files and the sweep's mark went into
+    // the directory that was checked.
+    EXPECT_TRUE(HoldsOneArchive(Dir() + ".held")) << tvxtest::Shell("ls -la '" + Dir() + "'").out;
+    for (const std::string& name : ListDir(Dir() + ".held"))
+        EXPECT_TRUE(name == "swept" || name.rfind("app-", 0) == 0) << name;
 }
 
 }  // namespace
