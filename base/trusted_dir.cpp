@@ -45,7 +45,7 @@ MyCString ResolveExisting(const MyCString& path) {
 
 }  // namespace
 
-int OpenTrustedDirectory(const MyCString& given, MyCString* why) {
+int OpenTrustedDirectory(const MyCString& given, MyCString* why, bool create) {
     const MyCString path = ResolveExisting(given);
     if (path.IsEmpty() || path[0] != '/') {
         why->Format("%s is not an absolute path", path.c_str());
@@ -89,6 +89,10 @@ int OpenTrustedDirectory(const MyCString& given, MyCString* why) {
             break;
         }
         int next = openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT && !create) {
+            why->Format("%s does not exist yet", walked.c_str());
+            break;
+        }
         if (next < 0 && errno == ENOENT) {
             if (mkdirat(dir, name, 0700) != 0 && errno != EEXIST) {
                 why->Format("cannot create %s: %s", walked.c_str(), strerror(errno));

@@ -12,7 +12,8 @@
 // Every directory on the way must belong to root or this user and be
 // writable by nobody else, except that a sticky directory of root's (/tmp)
 // may hold one of ours; the last one must be this user's alone. Returns the
-// held descriptor, or -1 with `why` set to one line's reason.
-int OpenTrustedDirectory(const MyCString& path, MyCString* why);
+// held descriptor, or -1 with `why` set to one line's reason. With `create`
+// false nothing is made: a missing directory is such a reason too.
+int OpenTrustedDirectory(const MyCString& path, MyCString* why, bool create = true);
 
 #endif  // TVX_BASE_TRUSTED_DIR_H

@@ -107,9 +107,10 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
     if (jvmPath.IsEmpty()) {
         result = kMsgJreNotFound;
     } else if (CExplain::Dry()) {
-        // A dry run ends here, before the startup cache is prepared and the
-        // runtime loaded: 0 says the start would go on to create the
-        // virtual machine.
+        // A dry run ends here, before the runtime is loaded (the startup
+        // cache only says what it would do): 0 says the start would go on
+        // to create the virtual machine.
+        PrepareStartupCache(*loader, *launcher, jvmPath, true);
         if (CExplain::On()) ExplainOptions(*launcher);
         CExplain::Fact("dry run: stops before creating the virtual machine with %s", jvmPath.c_str());
         CExplain::Stop();

@@ -210,9 +210,12 @@ int VersionFeature(const MyCString& version) {
     return feature;
 }
 
+// A dry run (TVX_EXPLAIN=dry) only says what a start would do.
+bool g_dryRun = false;
+
 void Refuse(const char* why, bool logIt) {
     CExplain::Fact("startup cache: not used, %s", why);
-    if (logIt) SayWarning("tvx: startup cache not used: %s", why);
+    if (logIt && !g_dryRun) SayWarning("tvx: startup cache not used: %s", why);
 }
 
 }  // namespace
@@ -381,8 +384,9 @@ MyCString ArchiveName(const char* exePath, const char* jvmPath) {
 
 }  // namespace startup_cache
 
-void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const char* jvmPath) {
+void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const char* jvmPath, bool dryRun) {
     using namespace startup_cache;
+    g_dryRun = dryRun;
     MyCString value = CSettingsLoader::EnvProcess(loader.GetCommon("startupcache"), false);
     if (value.IsEmpty() || value.CompareNoCase("false") == 0) {
         CExplain::Fact("startup cache: off");
@@ -404,24 +408,42 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
     const MyCString name = ArchiveName(loader.ExePath(), jvmPath);
     if (name.IsEmpty()) return Refuse("the executable or the runtime library cannot be examined", false);
     if (name.GetLength() + 32 > NAME_MAX) return Refuse("the archive's name is too long", true);
-    const int held = OpenTrustedDirectory(dir, &why);
-    if (held < 0) return Refuse(why, true);
     MyCString archive(dir);
     archive += "/";
     archive += name;
+    const int held = OpenTrustedDirectory(dir, &why, !dryRun);
+    if (held < 0 && dryRun && strstr(why.c_str(), " does not exist yet")) {
+        CExplain::Fact("startup cache: would create %s at exit (runtime feature %d; none made yet)", archive.c_str(),
+                       feature);
+        return;
+    }
+    if (held < 0) return Refuse(why, true);
     // The runtime reaches the archive through the held directory.
     MyCString through;
     through.Format("/proc/self/fd/%d/", held);
 
     MyCString capText = CSettingsLoader::EnvProcess(loader.GetCommon("startupcachemax"), false);
     unsigned long long cap = ParseCap(capText);
-    if (cap == 0) {
+    if (cap == 0 && dryRun) {
+        CExplain::Fact("startup cache: startupcachemax %s is no size, the cap is %llu MiB", capText.c_str(),
+                       kDefaultCapBytes >> 20);
+        cap = kDefaultCapBytes;
+    } else if (cap == 0) {
         SayWarning("tvx: startupcachemax must be a size (digits, then K, M or G): the cache keeps to %llu MiB",
                    kDefaultCapBytes >> 20);
         cap = kDefaultCapBytes;
     }
     const time_t now = time(nullptr);
     const char* problem = ArchiveProblemAt(held, name);
+    if (dryRun) {
+        if (problem)
+            CExplain::Fact("startup cache: would create %s at exit (runtime feature %d; %s)", archive.c_str(), feature,
+                           problem);
+        else
+            CExplain::Fact("startup cache: would use %s (runtime feature %d)", archive.c_str(), feature);
+        close(held);
+        return;
+    }
     if (!problem) {
         CExplain::Fact("startup cache: using %s (runtime feature %d)", archive.c_str(), feature);
         MyCString option("-XX:SharedArchiveFile=");

@@ -387,6 +387,42 @@ TEST_F(StartupCache, ADeletedExecutablesArchiveIsSweptOnceADay) {
     EXPECT_NE(said.find("using " + Archives()[0]), std::string::npos) << "the archive in use stays";
 }
 
+// TVX_EXPLAIN=dry says which archive a start would use or make, and why;
+// it makes, adds and logs nothing.
+TEST_F(StartupCache, ADryRunSaysWhatAStartWouldDo) {
+    SKIP_WHERE_ARCHIVES_CANNOT_BE_WRITTEN();
+    RunOptions dry = Options();
+    dry.setEnv["TVX_EXPLAIN"] = "dry";
+    RunResult r = app.Run({}, dry);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("startup cache: would create " + Dir() + "/app-"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(".jsa at exit (runtime feature 17; none made yet)\n"), std::string::npos) << r.err;
+    EXPECT_FALSE(tvxtest::FileExists(Dir())) << "a dry run makes nothing";
+
+    StartNormally(Options());
+    ASSERT_EQ(Archives().size(), 1u);
+    const std::string archive = Archives()[0];
+    struct Row {
+        const char* change;  // shell command on $A, the archive, before the dry run
+        std::string said;
+    } rows[] = {
+        {"true", "startup cache: would use " + archive + " (runtime feature 17)\n"},
+        {"rm -f \"$A.ok\"", "startup cache: would create " + archive + " at exit (runtime feature 17; the archive has no stamp)\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.change);
+        Sh(std::string("A='") + archive + "'; " + row.change);
+        const std::set<std::string> before = ListDir(Dir());
+        r = app.Run({}, dry);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.err.find(row.said), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("SharedArchiveFile"), std::string::npos) << "no option added: " << r.err;
+        EXPECT_EQ(ListDir(Dir()), before);
+    }
+    EXPECT_EQ(app.ErrLog(), "");
+}
+
 TEST_F(StartupCache, KilledFirstRun) {
     SKIP_WHERE_ARCHIVES_CANNOT_BE_WRITTEN();
     RunOptions holding = Options();
