@@ -1,7 +1,9 @@
 #include "base/diagnostic.h"
 
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <unistd.h>
 
 #include "base/sigpipe_guard.h"
 
@@ -42,4 +44,14 @@ void SayLine(const char* text) {
     fputc('\n', stderr);
     fflush(stderr);
     funlockfile(stderr);
+}
+
+void WriteWhole(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        ssize_t n = write(fd, data, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
 }

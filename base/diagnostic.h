@@ -6,6 +6,8 @@
 #ifndef TVX_BASE_DIAGNOSTIC_H
 #define TVX_BASE_DIAGNOSTIC_H
 
+#include <stddef.h>
+
 // Formats are constants of the launcher; values travel as arguments.
 void SayError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void SayWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -13,5 +15,10 @@ void SayWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // carry their wording themselves. Allocates nothing (it also reports running
 // out of memory).
 void SayLine(const char* text);
+
+// Writes all `length` bytes of `data` to `fd`, going on after interrupted
+// and partial writes; stops at the first failure (a closed pipe, a full
+// disk). The caller holds the SIGPIPE guard where `fd` may be a pipe.
+void WriteWhole(int fd, const char* data, size_t length);
 
 #endif  // TVX_BASE_DIAGNOSTIC_H

@@ -8,7 +8,9 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "base/diagnostic.h"
 #include "base/my_string.h"
+#include "base/sigpipe_guard.h"
 
 int CExplain::s_fd = -1;
 bool CExplain::s_dry = false;
@@ -36,12 +38,6 @@ void CExplain::Fact(const char* format, ...) {
     MyCString line("tvx-explain: ");
     line += text;
     line += '\n';
-    const char* p = line.GetData();
-    size_t left = static_cast<size_t>(line.GetLength());
-    while (left > 0) {
-        ssize_t n = write(s_fd, p, left);
-        if (n <= 0) break;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
+    CSigpipeGuard quiet;  // the copy of standard error may be a pipe whose reader has gone
+    WriteWhole(s_fd, line.GetData(), static_cast<size_t>(line.GetLength()));
 }

@@ -7,7 +7,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include "base/command_line.h"
@@ -136,33 +135,14 @@ namespace {
 
 void (*stdoutRelay)(const char* text);
 
-// `text` and a newline on `fd`, whole unless the descriptor fails.
-void WriteLine(int fd, const char* text) {
-    struct iovec parts[2] = {{const_cast<char*>(text), strlen(text)}, {const_cast<char*>("\n"), 1}};
-    size_t left = parts[0].iov_len + 1;
-    int first = 0;
-    while (left > 0) {
-        ssize_t n = writev(fd, parts + first, 2 - first);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        left -= static_cast<size_t>(n);
-        while (first < 2 && static_cast<size_t>(n) >= parts[first].iov_len) {
-            n -= static_cast<ssize_t>(parts[first].iov_len);
-            parts[first].iov_len = 0;
-            ++first;
-        }
-        if (first < 2) {
-            parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + n;
-            parts[first].iov_len -= static_cast<size_t>(n);
-        }
-    }
-}
-
 // Standard output goes to a file or command now: the terminal or journal
 // that started the launcher sees the text too, not only the log.
 void ShowOnOriginalStdout(const char* text) {
     int original = stdredir.OriginalStdout();
-    if (original >= 0) WriteLine(original, text);
+    if (original < 0) return;
+    MyCString line(text);
+    line += '\n';
+    WriteWhole(original, line.GetData(), static_cast<size_t>(line.GetLength()));
 }
 
 }  // namespace

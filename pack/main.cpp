@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "pack/app_checks.h"
 #include "pack/deb_package.h"
 #include "pack/inspect.h"
 #include "pack/launcher_view.h"
@@ -52,6 +53,34 @@ int Inspect(const std::string& path) {
     return 0;
 }
 
+// The directory the executable will run from: the package's program
+// directory, or the output's directory.
+std::string ApplicationHome(const tvxpack::CommandLine& line) {
+    if (line.deb) return "/usr/lib/" + line.debRequest.name;
+    const std::string& output = line.pack.output;
+    size_t slash = output.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : output.substr(0, slash == 0 ? 1 : slash);
+    char resolved[PATH_MAX];
+    if (realpath(dir.c_str(), resolved)) return resolved;
+    if (dir[0] == '/' || !getcwd(resolved, sizeof resolved)) return dir;
+    return std::string(resolved) + "/" + dir;
+}
+
+// Warns about what the launcher would ignore or miss; fails on a main class
+// that is nowhere.
+bool CheckApplication(const tvxpack::CommandLine& line, std::string* error) {
+    tvxpack::AppCheck check;
+    if (!tvxpack::ComposeRequestSettings(line.pack, &check.lines, error)) return false;
+    check.jar = line.pack.jar;
+    check.helpersJar = line.pack.helpersJar;
+    check.appHome = ApplicationHome(line);
+    check.mainClassMustExist = line.checkMainClass;
+    std::vector<std::string> warnings;
+    bool ok = tvxpack::CheckApplication(check, &warnings, error);
+    for (const std::string& warning : warnings) fprintf(stderr, "tvx-pack: warning: %s\n", warning.c_str());
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,10 +110,11 @@ int main(int argc, char** argv) {
         if (!tvxpack::FindLauncherImage(dir, processor, &line.pack.launcher, &error)) return Fail(error, 1);
     }
     if (!tvxpack::FindHelpersJar(dir, &line.pack.helpersJar, &error)) return Fail(error, 1);
+    if (line.deb && !tvxpack::CheckDebRequest(&line.debRequest, line.pack, &error)) return Fail(error, 2);
+    if (!CheckApplication(line, &error)) return Fail(error, 1);
     tvxpack::InstallInterruptCleanup();
     if (line.deb) {
         const std::string processor = line.processor.empty() ? tvxpack::HostProcessor() : line.processor;
-        if (!tvxpack::CheckDebRequest(&line.debRequest, line.pack, &error)) return Fail(error, 2);
         if (!tvxpack::WriteDebPackage(line.debRequest, line.pack, processor, &error)) return Fail(error, 1);
         printf("tvx-pack: wrote %s (%s %s)\n", line.pack.output.c_str(), line.debRequest.name.c_str(),
                line.debRequest.version.c_str());

@@ -6,7 +6,7 @@ namespace tvxpack {
 
 namespace {
 
-enum class Opt { kNoStartupCache, kDeb, kService, kName, kPkgVersion, kMaintainer, kDescription, kSection, kMain, kSettings, kSet, kLauncher, kArch, kOutput, kInspect, kHelp, kVersion };
+enum class Opt { kNoStartupCache, kDeb, kService, kNoCheck, kName, kPkgVersion, kMaintainer, kDescription, kSection, kMain, kSettings, kSet, kLauncher, kArch, kOutput, kInspect, kHelp, kVersion };
 
 struct OptionSpec {
     const char* name;
@@ -22,6 +22,7 @@ const OptionSpec kOptions[] = {
     {"--deb", Opt::kDeb, false},          {"--service", Opt::kService, false},  {"--name", Opt::kName, true},
     {"--maintainer", Opt::kMaintainer, true}, {"--description", Opt::kDescription, true},
     {"--section", Opt::kSection, true},   {"--no-startup-cache", Opt::kNoStartupCache, false},
+    {"--no-check", Opt::kNoCheck, false},
 };
 
 const OptionSpec* FindOption(const std::string& name) {
@@ -99,6 +100,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
                 otherThanInspect = true;
                 continue;
             }
+            if (entry->opt == Opt::kNoCheck) {
+                result.checkMainClass = false;
+                otherThanInspect = true;
+                continue;
+            }
             line->mode = entry->opt == Opt::kHelp ? CommandLine::Mode::kHelp : CommandLine::Mode::kVersion;
             return true;
         }
@@ -158,6 +164,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
             case Opt::kDeb:
             case Opt::kService:
             case Opt::kNoStartupCache:
+            case Opt::kNoCheck:
                 break;
         }
         if (!ok) return false;
@@ -208,7 +215,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
 
 const char* HelpText() {
     return "Usage: tvx-pack [--main CLASS] [--settings FILE] [--set LINE]...\n"
-           "                [--arch NAME | --launcher IMAGE] -o OUTPUT APP.jar\n"
+           "                [--arch NAME | --launcher IMAGE] [--no-check] -o OUTPUT APP.jar\n"
            "       tvx-pack --inspect EXECUTABLE | --help | --version\n"
            "Writes OUTPUT (mode 0755): the launcher image, a settings block and APP.jar as\n"
            "one executable that runs the Java application as a program or a service.\n"
@@ -223,13 +230,13 @@ const char* HelpText() {
            "  --launcher IMAGE  launcher image to use instead of an installed one\n"
            "  -o, --output OUT  executable to write; written to a temporary file and\n"
            "                    renamed, so a failure never leaves a half-written file\n"
+           "  --no-check        pack a main class found in neither APP.jar nor class path\n"
            "  --inspect EXE     print an executable's layout and settings; writes nothing\n"
            "  --deb --version V write a Debian package instead (more options: tvx-pack(1))\n"
            "Images come from ../lib/tvx/NAME/ beside tvx-pack (or tvx-launcher beside it\n"
-           "in a build tree), helper classes com/brindell/tvx/*.class from\n"
-           "../share/java/tvx-helpers.jar (../lib/ in a build tree), added to the archive\n"
-           "unless it holds them. The settings block is UTF-8 with a byte-order mark and\n"
-           "CR LF line ends; the jar's entries are copied, never recompressed.\n"
+           "in a build tree), helper classes from ../share/java/tvx-helpers.jar (../lib/\n"
+           "in a build tree), added unless the jar holds them; nothing is recompressed.\n"
+           "Warnings name settings lines the launcher would ignore or miss.\n"
            "Exit status 0 written, 1 failed, 2 bad usage. See tvx-pack(1), tvx-settings(5).\n";
 }
 

@@ -17,12 +17,13 @@ struct CommandLine {
     std::string processor;    // from --arch, as ProcessorName gives it; "" when not given
     std::string inspectPath;
     bool deb = false;         // --deb: write a Debian package
+    bool checkMainClass = true;  // false with --no-check
     DebRequest debRequest;
 };
 
 // Parses the arguments after the program name:
 //   [--main CLASS] [--settings FILE] [--set LINE]... [--no-startup-cache]
-//   [--arch NAME | --launcher IMAGE] -o OUTPUT APP.jar
+//   [--arch NAME | --launcher IMAGE] [--no-check] -o OUTPUT APP.jar
 //   --inspect EXECUTABLE
 //   --help | --version
 // Long options also take their value after "=". Fails with one line in

@@ -151,7 +151,27 @@ bool CheckComment(int fd, uint64_t fileSize, uint64_t archiveLength, uint64_t* c
     return true;
 }
 
+// The settings lines of the request, with the jar's manifest at hand.
+bool ComposeWith(const PackRequest& request, AppArchive& archive, std::vector<std::string>* lines,
+                 std::string* error) {
+    SettingsSources sources;
+    sources.hasMain = request.hasMain;
+    sources.mainClass = request.mainClass;
+    sources.setLines = request.setLines;
+    sources.startupCache = request.startupCache;
+    if (!request.settingsFile.empty() && !ReadSettingsFile(request.settingsFile, &sources.fileLines, error))
+        return false;
+    if (WantsManifestMainClass(sources) && !archive.ManifestMainClass(&sources.manifestMainClass, error))
+        return false;
+    return ComposeSettings(sources, lines, error);
+}
+
 }  // namespace
+
+bool ComposeRequestSettings(const PackRequest& request, std::vector<std::string>* lines, std::string* error) {
+    AppArchive archive;
+    return archive.Open(request.jar, error) && ComposeWith(request, archive, lines, error);
+}
 
 void InstallInterruptCleanup() {
     struct sigaction sa;
@@ -162,19 +182,9 @@ void InstallInterruptCleanup() {
 }
 
 bool PackExecutable(const PackRequest& request, PackResult* result, std::string* error) {
-    SettingsSources sources;
-    sources.hasMain = request.hasMain;
-    sources.mainClass = request.mainClass;
-    sources.setLines = request.setLines;
-    sources.startupCache = request.startupCache;
-    if (!request.settingsFile.empty() && !ReadSettingsFile(request.settingsFile, &sources.fileLines, error))
-        return false;
-
     AppArchive archive;
     if (!archive.Open(request.jar, error)) return false;
-    if (WantsManifestMainClass(sources) && !archive.ManifestMainClass(&sources.manifestMainClass, error))
-        return false;
-    if (!ComposeSettings(sources, &result->settingsLines, error)) return false;
+    if (!ComposeWith(request, archive, &result->settingsLines, error)) return false;
 
     Layout layout;
     if (!ReadWholeFile(request.launcher, &layout.image, error)) {

@@ -30,6 +30,10 @@ struct PackResult {
     uint64_t commentLength = 0;  // M
 };
 
+// The settings block the executable would carry (as PackExecutable
+// composes it), without writing anything.
+bool ComposeRequestSettings(const PackRequest& request, std::vector<std::string>* lines, std::string* error);
+
 // Writes the executable; on failure nothing is left behind (no output, no
 // temporary file) and `error` holds one line saying why.
 bool PackExecutable(const PackRequest& request, PackResult* result, std::string* error);

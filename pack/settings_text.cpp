@@ -48,7 +48,26 @@ std::string LineProblem(const std::string& line) {
     return std::string();
 }
 
+// A mainclass line naming the class as a file ("com/x/Main.class") or a
+// path ("com/x/Main") rewritten to name it as Java does; other lines as given.
+std::string WithMainClassName(const std::string& line) {
+    std::string value;
+    if (!LineCarriesKey(line, "mainclass", &value)) return line;
+    std::string name = MainClassName(value);
+    return name == Trim(value) ? line : "mainclass " + name;
+}
+
 }  // namespace
+
+std::string MainClassName(const std::string& written) {
+    std::string name = Trim(written);
+    static const char kSuffix[] = ".class";
+    const size_t n = sizeof kSuffix - 1;
+    if (name.size() > n && name.compare(name.size() - n, n, kSuffix) == 0) name.resize(name.size() - n);
+    for (char& c : name)
+        if (c == '/') c = '.';
+    return name;
+}
 
 bool LineCarriesKey(const std::string& line, const char* key, std::string* value) {
     size_t i = line.find_first_not_of(' ');
@@ -166,7 +185,7 @@ bool WantsManifestMainClass(const SettingsSources& sources) {
 bool ComposeSettings(const SettingsSources& sources, std::vector<std::string>* lines, std::string* error) {
     std::vector<std::string> out;
     if (sources.hasMain) {
-        std::string name = Trim(sources.mainClass);
+        std::string name = MainClassName(sources.mainClass);
         std::string problem = name.empty() ? "is empty" : LineProblem(name);
         if (!problem.empty()) {
             *error = "--main " + problem;
@@ -179,7 +198,7 @@ bool ComposeSettings(const SettingsSources& sources, std::vector<std::string>* l
             *error = "the jar manifest's Main-Class " + problem;
             return false;
         }
-        out.push_back("mainclass " + sources.manifestMainClass);
+        out.push_back("mainclass " + MainClassName(sources.manifestMainClass));
     }
     if (sources.startupCache && !AnyLineCarries(sources, "startupcache")) out.push_back("startupcache true");
     for (const std::string& line : sources.fileLines) {
@@ -188,7 +207,7 @@ bool ComposeSettings(const SettingsSources& sources, std::vector<std::string>* l
             *error = "a settings file line " + problem;
             return false;
         }
-        out.push_back(line);
+        out.push_back(WithMainClassName(line));
     }
     for (size_t i = 0; i < sources.setLines.size(); ++i) {
         std::string problem = LineProblem(sources.setLines[i]);
@@ -196,7 +215,7 @@ bool ComposeSettings(const SettingsSources& sources, std::vector<std::string>* l
             *error = "--set number " + std::to_string(i + 1) + " " + problem;
             return false;
         }
-        out.push_back(sources.setLines[i]);
+        out.push_back(WithMainClassName(sources.setLines[i]));
     }
     // The launcher takes the first mainclass line; it must name a class.
     std::string mainClass;

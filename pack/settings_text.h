@@ -29,6 +29,11 @@ bool SplitSettingsFile(const std::string& content, std::vector<std::string>* lin
 // blanks removed); "" when absent.
 std::string ManifestAttribute(const std::string& manifest, const std::string& name);
 
+// The class a main class setting names: written as Java names it
+// ("com.x.Main"), as a path ("com/x/Main") or as its class file
+// ("com/x/Main.class").
+std::string MainClassName(const std::string& written);
+
 struct SettingsSources {
     bool hasMain = false;
     std::string mainClass;               // --main
@@ -45,7 +50,8 @@ bool WantsManifestMainClass(const SettingsSources& sources);
 // The lines of the settings block, in order: the mainclass line (from --main,
 // or from the manifest when no line names one), "startupcache true" when
 // asked for and neither the file nor a --set line names the key, the file's
-// lines, the --set lines. Fails when a line cannot be stored or no main class results.
+// lines, the --set lines; every main class named as MainClassName gives it.
+// Fails when a line cannot be stored or no main class results.
 bool ComposeSettings(const SettingsSources& sources, std::vector<std::string>* lines, std::string* error);
 
 }  // namespace tvxpack

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "base/command_line.h"
+#include "base/explain.h"
 #include "base/sigpipe_guard.h"
 #include "instances/shm.h"
 #include "instances/shm_message.h"
@@ -155,6 +156,12 @@ int RunService(int argc, char** argv) {
         argc -= index;
         argv += index;
     }
+    if (CExplain::Dry()) {
+        // A dry run explains in the foreground and leaves the service's
+        // files alone, so it can run beside the service it explains.
+        CExplain::Fact("dry run of the %s road: no detaching, lock or pid file", daemonize ? "daemon" : "-no-daemon");
+        return RunJavaMain(argc, argv, SetIsServiceFlag, 0, nullptr);
+    }
     if (!pathsReady) {
         ReportMessage(kPathsTooLong);
         return kExitServiceRefused;
@@ -197,9 +204,9 @@ int TheServiceMainLinux(unsigned, char**, bool daemonize) {
         exit(kExitLockFailed);
     }
     if (!WritePidFile()) {
+        const int error = errno;  // before the look at the path overwrites it
         MyCString refusal = SymlinkRefusal(pidfile);
         if (refusal.IsEmpty()) {
-            int error = errno;
             refusal.Format("WARNING: The pid file %s cannot be written (%s); the service runs without it.", pidfile,
                            strerror(error));
         }

@@ -3,6 +3,7 @@
 // SIGPIPE: each row reaches one diagnostic, first with a living standard
 // error (the line is there), then with one whose reader is gone (same exit
 // status, no signal).
+#include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +59,7 @@ void FifoAsLibrary(const PackedApp& app) {
     tvxtest::MakeDirs(app.dir.path() + "/fifo");
     ASSERT_EQ(mkfifo((app.dir.path() + "/fifo/libjvm.so").c_str(), 0644), 0);
 }
+void LibDirectory(const PackedApp& app) { tvxtest::MakeDirs(app.dir.path() + "/lib"); }
 void DirectoryAsExternalFile(const PackedApp& app) { tvxtest::MakeDirs(app.exe + ".cfg"); }
 void ExternalFileOthersMayWrite(const PackedApp& app) {
     tvxtest::WriteFile(app.exe + ".cfg", "property x=1\n");
@@ -98,7 +100,11 @@ INSTANTIATE_TEST_SUITE_P(
         DiagnosticRow{"JvmdllNamesNothing", {"jvmdll nowhere/libjvm.so"}, Nothing, 0,
                       "nowhere/libjvm.so: no such library, the next runtime source is tried"},
         DiagnosticRow{"LogCannotBeWritten", {"stdout nowhere/out.log"}, Nothing, 0,
-                      "nowhere/out.log cannot be written (No such file or directory)"}),
+                      "nowhere/out.log cannot be written (No such file or directory)"},
+        DiagnosticRow{"LogRotationSettingBad", {"logmaxsize plenty"}, Nothing, 0,
+                      "logmaxsize must be a size of at least 1K"},
+        DiagnosticRow{"WildcardTooLongToSearch", {"classpath lib/" + std::string(NAME_MAX, 'p') + "*.jar"}, LibDirectory, 0,
+                      "path too long to search"}),
     [](const ::testing::TestParamInfo<DiagnosticRow>& info) { return std::string(info.param.name); });
 
 // A standard error piped into a command that ends at once ("stderr |true")

@@ -20,6 +20,12 @@ const char kNoRuntime[] = "jvmdll=/nonexistent/libjvm.so";
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+int Occurrences(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+    return n;
+}
+
 std::string SymlinkLine(const std::string& path) {
     return "ERROR: " + path + " is a symbolic link; the launcher does not open its files through one.\n";
 }
@@ -153,6 +159,40 @@ exit 0
     EXPECT_EQ(box.Read("start.out"), "Service ... The service is running: process " + box.Read("holder") +
                                          " holds its lock /var/lock/probesvc.\nERROR: Acquire lock failed: the lock "
                                          "file /var/lock/probesvc belongs to user " + user + ", not to root.\n");
+}
+
+// A service started as a user who may write neither /var/run nor the
+// directory of its default log: it runs, and says once of each file that it
+// cannot be written and why.
+TEST(NonRootService, SaysOnceThatItsPidFileAndLogCannotBeWritten) {
+    ServiceSandbox box(ProbeJar(), "probesvc", {"forcecwd ${PROBE_DIR}"});
+    auto r = box.Run(R"SH(
+chmod 755 /run; chmod 1777 /run/lock
+chmod 755 "$T"
+mkdir -m 755 "$T/root"; cp "$EXE" "$T/root/probesvc"
+mkdir -m 777 "$T/work"
+PROBE_DIR="$T/work" PATH="$LPATH" "$(command -v setpriv)" --reuid=65534 --regid=65534 --clear-groups \
+  "$T/root/probesvc" -no-daemon >"$OUT/service.out" 2>"$OUT/service.err" </dev/null &
+pid=$!; track "$pid"
+wait_file "$T/work/probe-report.txt" || { cat "$OUT/service.out" "$OUT/service.err" >&2; exit 1; }
+kill -TERM "$pid"; wait "$pid"; echo $? > "$OUT/service.rc"
+exit 0
+)SH");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string out = box.Read("service.out"), err = box.Read("service.err");
+    const std::string pidLine =
+        "WARNING: The pid file /var/run/probesvc.pid cannot be written (Permission denied); the service runs "
+        "without it.\n";
+    const std::string logLine = "WARNING: The log " + box.dir() +
+                                "/root/probesvc.stderr.log cannot be written (Permission denied); the stream "
+                                "stays where it was.\n";
+    // The pid file's line is a message (standard output, and standard error
+    // beside it); the log's line stays on the standard error it could not
+    // replace.
+    EXPECT_EQ(Occurrences(out, pidLine), 1) << out;
+    EXPECT_EQ(Occurrences(err, pidLine), 1) << err;
+    EXPECT_EQ(Occurrences(err, logLine), 1) << err;
+    EXPECT_EQ(box.Read("service.rc"), "143");
 }
 
 // With standard output in a file, a refused start still speaks to the

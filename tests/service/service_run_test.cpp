@@ -237,6 +237,41 @@ run_exe install-after -install
     EXPECT_EQ(box.Read("install-after.rc"), "0");
 }
 
+// TVX_EXPLAIN=dry on the service roads explains in the foreground beside the
+// running service: no lock refusal, no detaching, and the service's pid file
+// and lock stay the running process's.
+TEST(RunningService, ADryRunBesideItLeavesItsFilesAlone) {
+    ServiceSandbox box(ProbeJar(), "probesvc");
+    auto r = box.Run(R"SH(
+run_exe start
+wait_file "$T/probe-report.txt" || exit 1
+pid=$(cat /var/run/probesvc.pid); track "$pid"; printf %s "$pid" > "$OUT/pid"
+TVX_EXPLAIN=dry run_exe nodaemon -no-daemon
+TVX_EXPLAIN=dry run_exe daemon
+cat /var/run/probesvc.pid > "$OUT/pid-after"
+kill -0 "$pid" && echo alive > "$OUT/alive"
+kill -TERM "$pid"; wait_gone "$pid" || exit 1
+)SH");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    struct Row {
+        const char* run;
+        const char* road;
+    } rows[] = {{"nodaemon", "-no-daemon"}, {"daemon", "daemon"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.run);
+        const std::string err = box.Read(std::string(row.run) + ".err");
+        EXPECT_EQ(box.Read(std::string(row.run) + ".rc"), "0") << err;
+        EXPECT_NE(err.find(std::string("tvx-explain: dry run of the ") + row.road + " road"), std::string::npos) << err;
+        EXPECT_NE(err.find("tvx-explain: dry run: stops before creating the virtual machine"), std::string::npos)
+            << err;
+        const std::string out = box.Read(std::string(row.run) + ".out");
+        EXPECT_EQ(out.find("lock"), std::string::npos) << out;
+        EXPECT_EQ(out.find("Service ..."), std::string::npos) << out;
+    }
+    EXPECT_EQ(box.Read("pid-after"), box.Read("pid") + "\n");
+    EXPECT_EQ(box.Read("alive"), "alive\n");
+}
+
 // Runs the launcher once per argument line inside the sandbox; returns the
 // standard output of each run, failing on a non-zero status.
 std::vector<std::string> RunEach(ServiceSandbox& box, const std::vector<std::string>& argLines) {

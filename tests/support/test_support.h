@@ -69,8 +69,8 @@ bool ZeroVmUnderEmulation();
 // where it can: the Zero VM writes none.
 std::string ArchiveWritingUnsupported();
 
-// Packs `jar` into `output` with tvx-pack --no-startup-cache and the given
-// --set lines and extra arguments; fails the current test on error.
+// Packs `jar` into `output` with tvx-pack --no-startup-cache --no-check and
+// the given --set lines and extra arguments; fails the current test on error.
 void Pack(const std::string& jar, const std::string& output, const std::vector<std::string>& setLines,
           const std::vector<std::string>& extraArgs = {});
 
