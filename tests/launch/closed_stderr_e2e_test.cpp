@@ -27,16 +27,31 @@ using tvxtest::RunResult;
 // the test put it, so the lines said after redirection reach it too.
 const char kKeepStderr[] = "stderr /nonexistent/dir/err.log";
 
-// Runs the executable with "-test" and a standard error whose reader has
-// gone (a FIFO opened once by a reader that then exits); returns the shell's
-// view of its status (128 + signal when a signal ended it).
-int StatusWithDeadStderr(const PackedApp& app) {
+// The launcher's command line, in an IPC namespace of its own; with
+// `segment` ("MODE:COUNTER"), the segment another process left for it is
+// planted there first and stays in use while it runs.
+std::vector<std::string> Command(const PackedApp& app, const char* segment) {
+    std::vector<std::string> argv = {"/usr/bin/unshare", "--ipc"};
+    if (segment != nullptr) {
+        const std::string spec = segment;
+        const size_t colon = spec.find(':');
+        argv.insert(argv.end(), {TVX_SEGMENT_PLANTER, app.exe, spec.substr(0, colon), spec.substr(colon + 1), "--"});
+    }
+    argv.insert(argv.end(), {app.exe, "-test"});
+    return argv;
+}
+
+// Runs the command line with a standard error whose reader has gone (a FIFO
+// opened once by a reader that then exits); returns the shell's view of its
+// status (128 + signal when a signal ended it).
+int StatusWithDeadStderr(const PackedApp& app, const std::vector<std::string>& command) {
     // An ignored SIGPIPE would be inherited and hide the fault.
     signal(SIGPIPE, SIG_DFL);
     const std::string d = "'" + app.dir.path() + "'";
+    std::string words;
+    for (const std::string& word : command) words += " '" + word + "'";
     RunResult r = tvxtest::Shell("cd " + d + " && rm -f dead && mkfifo dead && { ( exec 0<dead ) & exec 3>dead; wait $!; }"
-                                 " && LC_ALL=C.UTF-8 /usr/bin/unshare --ipc '" + app.exe +
-                                 "' -test >/dev/null 2>&3 </dev/null; echo \"status=$?\"");
+                                 " && LC_ALL=C.UTF-8" + words + " >/dev/null 2>&3 </dev/null; echo \"status=$?\"");
     const std::string key = "status=";
     size_t at = r.out.find(key);
     if (at == std::string::npos) return -1;
@@ -49,6 +64,7 @@ struct DiagnosticRow {
     void (*prepare)(const PackedApp& app);
     int exitCode;
     const char* said;  // part of the line on standard error
+    const char* segment = nullptr;  // "MODE:COUNTER" of a segment in use, planted before the start
 };
 
 void PrintTo(const DiagnosticRow& row, std::ostream* os) { *os << row.name; }
@@ -75,14 +91,17 @@ TEST_P(ClosedStderr, EveryDiagnosticFailsQuietly) {
     PackedApp app(lines, "");
     row.prepare(app);
 
-    RunResult living = app.Run({});
+    const std::vector<std::string> command = Command(app, row.segment);
+    RunOptions options;
+    options.setEnv["LC_ALL"] = "C.UTF-8";
+    RunResult living = tvxtest::Run(command, options);
     EXPECT_EQ(living.exitCode, row.exitCode) << living.err;
     EXPECT_NE(living.err.find(row.said), std::string::npos) << "the row reaches its diagnostic: " << living.err;
 
     if (row.exitCode == 7 && tvxtest::ZeroVmUnderEmulation())
         GTEST_SKIP() << "the Zero VM under qemu-i386 gives no status when the runtime describes the exception to a "
                         "dead standard error (not yet explained; the server VM natively and under qemu-arm passes)";
-    EXPECT_EQ(StatusWithDeadStderr(app), row.exitCode) << "141 is death by SIGPIPE";
+    EXPECT_EQ(StatusWithDeadStderr(app, command), row.exitCode) << "141 is death by SIGPIPE";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -103,6 +122,10 @@ INSTANTIATE_TEST_SUITE_P(
                       "nowhere/out.log cannot be written (No such file or directory)"},
         DiagnosticRow{"LogRotationSettingBad", {"logmaxsize plenty"}, Nothing, 0,
                       "logmaxsize must be a size of at least 1K"},
+        DiagnosticRow{"SegmentOthersMayUse", {}, Nothing, 0, "Instance segment refused: group or others may use it",
+                      "0666:0"},
+        DiagnosticRow{"InstanceCounterDamaged", {"singleinstance true"}, Nothing, 0, "Instance counter damaged",
+                      "0600:-5"},
         DiagnosticRow{"WildcardTooLongToSearch", {"classpath lib/" + std::string(NAME_MAX, 'p') + "*.jar"}, LibDirectory, 0,
                       "path too long to search"}),
     [](const ::testing::TestParamInfo<DiagnosticRow>& info) { return std::string(info.param.name); });
