@@ -13,10 +13,11 @@ namespace {
 
 using servicetest::ServiceSandbox;
 
-std::string ProbeJar() { return tvxtest::TestJarsDir() + "/systemd-probe.jar"; }
+// The systemd tests' probe, which can hang in onStop.
+std::string HangingProbeJar() { return tvxtest::TestJarsDir() + "/systemd-probe.jar"; }
 
 TEST(StopBound, AHangingOnStopEndsAfterTheBoundWithOneLine) {
-    ServiceSandbox box(ProbeJar(), "boundsvc", {"stoptimeout=2"});
+    ServiceSandbox box(HangingProbeJar(), "boundsvc", {"stoptimeout=2"});
     auto r = box.Run(R"SH(
 run_exe start hang-stop
 wait_file "$T/marks/initialised" || exit 1
@@ -44,7 +45,7 @@ exit 0
 }
 
 TEST(StopBound, HangupReopensTheLogInsteadOfEndingTheService) {
-    ServiceSandbox box(ProbeJar(), "hupsvc", {"stderr=" + std::string("service.log")});
+    ServiceSandbox box(HangingProbeJar(), "hupsvc", {"stderr=" + std::string("service.log")});
     auto r = box.Run(R"SH(
 run_exe start
 wait_file "$T/marks/initialised" || exit 1
