@@ -13,6 +13,7 @@
 #include "launch/explain_launch.h"
 #include "launch/jvm_launcher.h"
 #include "launch/messages.h"
+#include "launch/shipped_runtime_hint.h"
 #include "launch/startup_cache.h"
 #include "settings/settings_loader.h"
 
@@ -193,6 +194,10 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
             MyCString detail;
             detail.Format("Main class %s: %s", mainClass.c_str(), launcher->LastException().c_str());
             ReportMessage(detail);
+        }
+        if (result == kMsgMainClassNotFound || result == kResultMainThrew) {
+            MyCString hint = ShippedRuntimeHint(*loader, jvmPath, launcher->LastException());
+            if (!hint.IsEmpty()) ReportMessage(hint);
         }
     }
     return result;

@@ -5,7 +5,6 @@
 #include <ftw.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 #include <zip.h>
@@ -14,7 +13,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "pack/deb_runtime.h"
 #include "pack/file_io.h"
+#include "pack/run_tool.h"
 #include "pack/settings_text.h"
 
 namespace tvxpack {
@@ -52,43 +53,10 @@ bool Link(const std::string& target, const std::string& path, std::string* error
     return false;
 }
 
-// Runs argv with `env` added to the environment; standard output goes to
-// `outPath` when given. Returns its exit status, -1 when it could not start.
-int RunTool(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& inPath,
-            const std::string& outPath) {
-    pid_t child = fork();
-    if (child < 0) return -1;
-    if (child == 0) {
-        for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-        if (!inPath.empty()) {
-            int in = open(inPath.c_str(), O_RDONLY);
-            if (in < 0 || dup2(in, 0) < 0) _exit(126);
-        }
-        if (!outPath.empty()) {
-            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (out < 0 || dup2(out, 1) < 0) _exit(126);
-        }
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 time_t g_fixedTime = 0;
 int SetTime(const char* path, const struct stat*, int, struct FTW*) {
     struct timespec times[2] = {{g_fixedTime, 0}, {g_fixedTime, 0}};
     utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW);
-    return 0;
-}
-int RemoveOne(const char* path, const struct stat*, int, struct FTW*) {
-    remove(path);
     return 0;
 }
 off_t g_totalBytes = 0;
@@ -376,7 +344,7 @@ bool WriteDebPackage(const DebRequest& deb, const PackRequest& pack, const std::
     chmod(stage.c_str(), 0755);
     struct Cleanup {
         std::string path;
-        ~Cleanup() { nftw(path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS); }
+        ~Cleanup() { RemoveTree(path); }
     } cleanup{stage};
     const std::string root = stage + "/root";
     const std::string& n = deb.name;
@@ -395,6 +363,9 @@ bool WriteDebPackage(const DebRequest& deb, const PackRequest& pack, const std::
     PackResult packed;
     if (!PackExecutable(exe, &packed, error)) return false;
     chmod(exe.output.c_str(), 0755);
+    const bool shipsRuntime = deb.runtime != nullptr && !deb.runtime->empty();
+    if (shipsRuntime && !deb.runtime->MoveTo(lib + "/jre", error)) return false;
+    if (shipsRuntime) NormaliseRuntimeModes(lib + "/jre");
 
     // The launcher reads <executable>.cfg beside itself; the link leads to
     // the conffile, which is root's and writable by nobody else.
@@ -431,6 +402,7 @@ bool WriteDebPackage(const DebRequest& deb, const PackRequest& pack, const std::
         override += "# A packed application is not uploaded to Debian: there is no bug for its first\n"
                     "# version to close.\n" +
                     n + ": initial-upload-closes-no-bugs [usr/share/doc/" + n + "/changelog.Debian.gz:1]\n";
+    if (shipsRuntime) override += ShippedRuntimeOverrides(n);
     if (!WriteText(overrides + "/" + n, override, 0644, error)) return false;
     const bool native = deb.version.find('-') == std::string::npos;
     std::string changelog = n + " (" + deb.version + ") unstable; urgency=medium\n\n  * Packed by tvx-pack from " +
@@ -446,7 +418,8 @@ bool WriteDebPackage(const DebRequest& deb, const PackRequest& pack, const std::
 
     std::string depends = LibcDepends(pack.launcher, error);
     if (depends.empty()) return false;
-    depends += ", " + RuntimeDepends(packed.settingsLines);
+    if (shipsRuntime && !AddShippedRuntimeDepends(lib + "/jre", &depends, error)) return false;
+    if (!shipsRuntime) depends += ", " + RuntimeDepends(packed.settingsLines);
     if (deb.service) {
         depends += ", adduser, init-system-helpers (>= 1.54~)";
         std::string unitDir = root + "/lib/systemd/system";
@@ -476,7 +449,9 @@ bool WriteDebPackage(const DebRequest& deb, const PackRequest& pack, const std::
                           "\nMaintainer: " + deb.maintainer + "\nInstalled-Size: " +
                           std::to_string(g_totalBytes / 1024) + "\nDepends: " + depends + "\nSection: " +
                           deb.section + "\nPriority: optional\nDescription: " + deb.description + "\n The " + n +
-                          " command runs the Java application " + jarName + "\n with a Java runtime it finds by itself." +
+                          " command runs the Java application " + jarName +
+                          (shipsRuntime ? "\n with the Java runtime shipped in /usr/lib/" + n + "/jre."
+                                        : "\n with a Java runtime it finds by itself.") +
                           (deb.service ? "\n It runs as the systemd service " + n + ".service, as its own user." : "") +
                           "\n";
     if (!WriteText(root + "/DEBIAN/control", control, 0644, error)) return false;
@@ -522,7 +497,7 @@ bool InspectDeb(const std::string& path, int (*inspect)(const std::string& shown
     }
     struct Cleanup {
         std::string path;
-        ~Cleanup() { nftw(path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS); }
+        ~Cleanup() { RemoveTree(path); }
     } cleanup{buffer.data()};
     const std::string dir = buffer.data();
     std::string fields = dir + "/fields", log = dir + "/log";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pack/packer.h"
+#include "pack/runtime_image.h"
 
 namespace tvxpack {
 
@@ -17,6 +18,7 @@ struct DebRequest {
     std::string description;  // "" takes a default
     std::string section;      // "" takes "misc"
     bool service = false;     // also a systemd service with its own user
+    LinkedRuntime* runtime = nullptr;  // shipped in /usr/lib/NAME/jre instead of a runtime dependency
 };
 
 // Debian's rules for a package name: lower-case letters, digits, "+", "-",

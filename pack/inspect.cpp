@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -133,6 +134,24 @@ bool ReadExecutableLayout(const std::string& path, ExecutableLayout* layout, std
     return true;
 }
 
+std::string ShippedRuntimeLine(const LauncherView& view) {
+    std::string order;
+    for (char c : view.searchOrder) order += static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    if (order.find_first_of("cbsie") == std::string::npos) order = "cbsie";
+    if (view.shippedLibrary.empty())
+        return "runtime: none shipped in " + view.shippedHome + "; one is searched on the machine at start (jre_order " +
+               order + ")\n";
+    std::string before;
+    for (char c : order) {
+        if (c == 'b') break;
+        if ((c == 'c' && view.jvmdllFound) || c == 's' || c == 'e') before += c;
+    }
+    std::string line = "runtime: shipped in " + view.shippedHome + " (library " + view.shippedLibrary + "); ";
+    if (order.find('b') == std::string::npos) return line + "not used: jre_order " + order + " has no b\n";
+    if (before.empty()) return line + "used at start, it comes first in the search (jre_order " + order + ")\n";
+    return line + "used only when sources " + before + " find none (jre_order " + order + ")\n";
+}
+
 std::string FormatLayout(const std::string& path, const ExecutableLayout& l, const LauncherView& view) {
     std::string out = "executable " + path + "\n";
     char row[160];
@@ -170,6 +189,7 @@ std::string FormatLayout(const std::string& path, const ExecutableLayout& l, con
     lines("settings, as the launcher reads them", view.embedded);
     if (!view.external.empty()) lines("external configuration file beside it, read first", view.external);
     lines("settings in effect, with their sources", view.effective);
+    out += ShippedRuntimeLine(view);
     return out;
 }
 

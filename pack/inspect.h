@@ -39,6 +39,10 @@ bool ReadExecutableLayout(const std::string& path, ExecutableLayout* layout, std
 // the settings elsewhere than the layout says).
 std::string FormatLayout(const std::string& path, const ExecutableLayout& layout, const LauncherView& view);
 
+// The line of the report that says whether a runtime is shipped beside the
+// executable and whether the launcher's search takes it first.
+std::string ShippedRuntimeLine(const LauncherView& view);
+
 }  // namespace tvxpack
 
 #endif  // TVX_PACK_INSPECT_H

@@ -12,10 +12,13 @@
 
 #include "pack/app_checks.h"
 #include "pack/deb_package.h"
+#include "pack/file_io.h"
 #include "pack/inspect.h"
 #include "pack/launcher_view.h"
 #include "pack/options.h"
 #include "pack/packer.h"
+#include "pack/runtime_image.h"
+#include "pack/settings_text.h"
 #include "pack/tool_paths.h"
 
 namespace {
@@ -37,13 +40,43 @@ int Fail(const std::string& message, int status) {
     return status;
 }
 
+std::string DirectoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+}
+
 int InspectExecutable(const std::string& shownAs, const std::string& path) {
     tvxpack::ExecutableLayout layout;
     std::string error;
     if (!tvxpack::ReadExecutableLayout(path, &layout, &error)) return Fail(error, 1);
-    std::string report = tvxpack::FormatLayout(shownAs, layout, tvxpack::ReadAsLauncher(path));
+    tvxpack::LauncherView view = tvxpack::ReadAsLauncher(path);
+    // An executable extracted from a package: its runtime as installed.
+    const std::string from = DirectoryOf(path), to = DirectoryOf(shownAs);
+    for (std::string* where : {&view.shippedHome, &view.shippedLibrary})
+        if (from != to && where->compare(0, from.size() + 1, from + "/") == 0) *where = to + where->substr(from.size());
+    std::string report = tvxpack::FormatLayout(shownAs, layout, view);
     fputs(report.c_str(), stdout);
     return 0;
+}
+
+// Links the runtime of --runtime beside the output, before anything is
+// written, so that a refusal leaves no file behind.
+bool LinkRuntime(const tvxpack::CommandLine& line, const std::string& processor, tvxpack::LinkedRuntime* runtime,
+                 std::string* error) {
+    std::vector<std::string> settingsLines = line.pack.setLines;
+    std::string fileText, ignored;
+    std::vector<std::string> fileLines;
+    if (!line.pack.settingsFile.empty() && tvxpack::ReadWholeFile(line.pack.settingsFile, &fileText, &ignored) &&
+        tvxpack::SplitSettingsFile(fileText, &fileLines, &ignored))
+        settingsLines.insert(settingsLines.begin(), fileLines.begin(), fileLines.end());
+    const std::string dir = DirectoryOf(line.pack.output);
+    std::vector<std::string> inputs = {line.pack.jar, line.pack.helpersJar};
+    for (const std::string& jar : tvxpack::ClassPathJars(line.pack.jar, settingsLines, dir)) inputs.push_back(jar);
+    if (!runtime->Link(line.runtime, processor, inputs, dir, error)) return false;
+    std::string list;
+    for (const std::string& name : runtime->modules()) list += (list.empty() ? "" : ",") + name;
+    printf("tvx-pack: linked a Java runtime of %zu modules: %s\n", runtime->modules().size(), list.c_str());
+    return true;
 }
 
 int Inspect(const std::string& path) {
@@ -113,18 +146,33 @@ int main(int argc, char** argv) {
     if (line.deb && !tvxpack::CheckDebRequest(&line.debRequest, line.pack, &error)) return Fail(error, 2);
     if (!CheckApplication(line, &error)) return Fail(error, 1);
     tvxpack::InstallInterruptCleanup();
+    std::string processor = line.processor.empty() ? tvxpack::HostProcessor() : line.processor;
+    const bool withRuntime = !line.runtime.modules.empty();
+    // A runtime follows the processor of a launcher image given by path.
+    std::string head, ignored;
+    if (withRuntime && line.processor.empty() && tvxpack::ReadWholeFile(line.pack.launcher, &head, &ignored) &&
+        !tvxpack::ImageProcessor(head.substr(0, 20)).empty())
+        processor = tvxpack::ImageProcessor(head.substr(0, 20));
+    const std::string runtimeHome = DirectoryOf(line.pack.output) + "/jre";
+    tvxpack::LinkedRuntime runtime;
     if (line.deb) {
-        const std::string processor = line.processor.empty() ? tvxpack::HostProcessor() : line.processor;
+        if (withRuntime && !LinkRuntime(line, processor, &runtime, &error)) return Fail(error, 1);
+        line.debRequest.runtime = withRuntime ? &runtime : nullptr;
         if (!tvxpack::WriteDebPackage(line.debRequest, line.pack, processor, &error)) return Fail(error, 1);
         printf("tvx-pack: wrote %s (%s %s)\n", line.pack.output.c_str(), line.debRequest.name.c_str(),
                line.debRequest.version.c_str());
         return 0;
     }
+    if (withRuntime && !tvxpack::CheckRuntimeDestination(runtimeHome, &error)) return Fail(error, 1);
+    if (withRuntime && !LinkRuntime(line, processor, &runtime, &error)) return Fail(error, 1);
     tvxpack::PackResult result;
     if (!tvxpack::PackExecutable(line.pack, &result, &error)) return Fail(error, 1);
+    if (withRuntime && !runtime.MoveTo(runtimeHome, &error)) return Fail(error, 1);
     printf("tvx-pack: wrote %s (%" PRIu64 " bytes: archive %" PRIu64 " bytes, comment %" PRIu64
            " bytes, settings lines: %zu, helper classes added: %zu)\n",
            line.pack.output.c_str(), result.fileSize, result.archiveLength, result.commentLength,
            result.settingsLines.size(), result.addedClasses.size());
+    if (withRuntime) printf("tvx-pack: wrote the runtime %s, found first when %s starts\n", runtimeHome.c_str(),
+                            line.pack.output.c_str());
     return 0;
 }

@@ -6,7 +6,7 @@ namespace tvxpack {
 
 namespace {
 
-enum class Opt { kNoStartupCache, kDeb, kService, kNoCheck, kName, kPkgVersion, kMaintainer, kDescription, kSection, kMain, kSettings, kSet, kLauncher, kArch, kOutput, kInspect, kHelp, kVersion };
+enum class Opt { kNoStartupCache, kDeb, kService, kNoCheck, kName, kPkgVersion, kMaintainer, kDescription, kSection, kRuntime, kAddModules, kJdk, kMain, kSettings, kSet, kLauncher, kArch, kOutput, kInspect, kHelp, kVersion };
 
 struct OptionSpec {
     const char* name;
@@ -23,6 +23,7 @@ const OptionSpec kOptions[] = {
     {"--maintainer", Opt::kMaintainer, true}, {"--description", Opt::kDescription, true},
     {"--section", Opt::kSection, true},   {"--no-startup-cache", Opt::kNoStartupCache, false},
     {"--no-check", Opt::kNoCheck, false},
+    {"--runtime", Opt::kRuntime, true},   {"--add-modules", Opt::kAddModules, true}, {"--jdk", Opt::kJdk, true},
 };
 
 const OptionSpec* FindOption(const std::string& name) {
@@ -52,6 +53,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
     bool givenArch = false;
     bool givenName = false, givenPkgVersion = false, givenMaintainer = false, givenDescription = false;
     bool givenSection = false;
+    bool givenRuntime = false, givenJdk = false;
     // --version prints tvx-pack's version, except beside --deb, where it
     // takes the package's version.
     bool versionTakesValue = false;
@@ -159,6 +161,19 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
             case Opt::kSection:
                 ok = SetOnce(&result.debRequest.section, &givenSection, value, name, error);
                 break;
+            case Opt::kRuntime:
+                ok = SetOnce(&result.runtime.modules, &givenRuntime, value, name, error);
+                break;
+            case Opt::kAddModules: {
+                std::vector<std::string> names;
+                ok = SplitModuleList(value, &names, error);
+                if (!ok) *error = "--add-modules: " + *error;
+                result.runtime.addModules.insert(result.runtime.addModules.end(), names.begin(), names.end());
+                break;
+            }
+            case Opt::kJdk:
+                ok = SetOnce(&result.runtime.jdk, &givenJdk, value, name, error);
+                break;
             case Opt::kHelp:
             case Opt::kVersion:
             case Opt::kDeb:
@@ -208,6 +223,15 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
         *error = "--name, --version, --maintainer, --description, --section and --service need --deb";
         return false;
     }
+    std::vector<std::string> listed;
+    if (givenRuntime && result.runtime.modules != "auto" && !SplitModuleList(result.runtime.modules, &listed, error)) {
+        *error = "--runtime: " + *error + " (give auto or a comma-separated list of modules)";
+        return false;
+    }
+    if ((givenJdk || !result.runtime.addModules.empty()) && !givenRuntime) {
+        *error = "--add-modules and --jdk need --runtime auto|MODULES";
+        return false;
+    }
     result.pack.jar = operands[0];
     *line = std::move(result);
     return true;
@@ -228,10 +252,10 @@ const char* HelpText() {
            "  --arch NAME       processor of the executable: x86_64 (amd64), aarch64\n"
            "                    (arm64), armhf, i386; default: the one tvx-pack runs on\n"
            "  --launcher IMAGE  launcher image to use instead of an installed one\n"
-           "  -o, --output OUT  executable to write; written to a temporary file and\n"
-           "                    renamed, so a failure never leaves a half-written file\n"
+           "  -o, --output OUT  executable to write (renamed into place when complete)\n"
            "  --no-check        pack a main class found in neither APP.jar nor class path\n"
            "  --inspect EXE     print an executable's layout and settings; writes nothing\n"
+           "  --runtime auto|M  ship a runtime in jre/ (--add-modules, --jdk: tvx-pack(1))\n"
            "  --deb --version V write a Debian package instead (more options: tvx-pack(1))\n"
            "Images come from ../lib/tvx/NAME/ beside tvx-pack (or tvx-launcher beside it\n"
            "in a build tree), helper classes from ../share/java/tvx-helpers.jar (../lib/\n"

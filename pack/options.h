@@ -7,6 +7,7 @@
 
 #include "pack/deb_package.h"
 #include "pack/packer.h"
+#include "pack/runtime_image.h"
 
 namespace tvxpack {
 
@@ -19,11 +20,14 @@ struct CommandLine {
     bool deb = false;         // --deb: write a Debian package
     bool checkMainClass = true;  // false with --no-check
     DebRequest debRequest;
+    RuntimeRequest runtime;   // --runtime, --add-modules, --jdk; modules "" when not given
 };
 
 // Parses the arguments after the program name:
 //   [--main CLASS] [--settings FILE] [--set LINE]... [--no-startup-cache]
-//   [--arch NAME | --launcher IMAGE] [--no-check] -o OUTPUT APP.jar
+//   [--arch NAME | --launcher IMAGE] [--no-check]
+//   [--runtime auto|MODULES [--add-modules MODULES]... [--jdk JDK_HOME]] [--deb ...]
+//   -o OUTPUT APP.jar
 //   --inspect EXECUTABLE
 //   --help | --version
 // Long options also take their value after "=". Fails with one line in

@@ -55,6 +55,20 @@ const char* HostProcessor() {
 #endif
 }
 
+std::string ImageProcessor(const std::string& head) {
+    if (head.size() < 20 || head.compare(0, 4, "\x7f" "ELF") != 0 || head[5] != 1) return "";  // little-endian only
+    const unsigned elfClass = static_cast<unsigned char>(head[4]);
+    const unsigned machine = static_cast<unsigned char>(head[18]) | static_cast<unsigned char>(head[19]) << 8;
+    struct Machine {
+        unsigned number, elfClass;
+        const char* processor;
+    };
+    static const Machine kMachines[] = {{62, 2, "x86_64"}, {183, 2, "aarch64"}, {40, 1, "armhf"}, {3, 1, "i386"}};
+    for (const Machine& m : kMachines)
+        if (machine == m.number && elfClass == m.elfClass) return m.processor;
+    return "";
+}
+
 bool FindLauncherImage(const std::string& ownDir, const std::string& processor, std::string* path,
                        std::string* error) {
     std::vector<std::string> images = {ownDir + "/../lib/tvx/" + processor + "/tvx-launcher"};

@@ -17,6 +17,11 @@ std::string ProcessorName(const std::string& name);
 // launcher image.
 const char* HostProcessor();
 
+// The processor (x86_64, aarch64, armhf, i386) of an ELF image from its
+// first bytes `head` (the identification and e_machine, 20 bytes); "" for
+// another processor or bytes that are not an ELF header.
+std::string ImageProcessor(const std::string& head);
+
 // The launcher image for `processor` (a name ProcessorName returned) found
 // relative to `ownDir`, the directory holding tvx-pack: the installed image
 // wins over the build tree's, which only serves the host's processor. Fails

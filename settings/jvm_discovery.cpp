@@ -19,6 +19,7 @@
 #include "base/explain.h"
 #include "base/platform.h"
 #include "settings/discovery_explain.h"
+#include "settings/shipped_runtime.h"
 #include "settings/runtime_release.h"
 #include "settings/settings_loader.h"
 
@@ -41,7 +42,6 @@ namespace {
 const char kLibjvmName[] = "libjvm.so";
 const char kNoSearchYet[] = "-";
 const char kDefaultOrder[] = "cbsie";
-const char kDefaultJreHome[] = "./jre/";
 
 // Layouts of Java runtimes below a home directory, in probe order. The last
 // three serve a home that is a runtime's bin/ directory.
@@ -390,13 +390,12 @@ static MyCString SearchJvm(CSettingsLoader& loader) {
             }
             case 'b': {
                 source = "b (bundled runtime, jre)";
-                MyCString setting = CSettingsLoader::EnvProcess(loader.GetCommon("jre"), false);
-                MyCString home = setting.IsEmpty() ? MyCString(kDefaultJreHome) : setting;
-                home = loader.ToAbsolutePath(home);
+                bool named = false;
+                MyCString home = ShippedRuntimeHome(loader, &named);
                 found = loader.FindLibjvmFile(home);
                 // Only a home the settings name is worth a line: most
                 // applications ship no runtime in the default ./jre/.
-                if (found.IsEmpty() && !setting.IsEmpty())
+                if (found.IsEmpty() && named)
                     SayWarning("jre %s: no Java runtime there, the next runtime source is tried", home.c_str());
                 if (CExplain::On()) ExplainRuntimeSource(source, home, found);
                 break;
@@ -437,5 +436,10 @@ MyCString CSettingsLoader::GetJvmPath() {
     if (!cache) return found;  // only after the cache was destroyed at exit
     *cache = found;
     if (CExplain::On() && cache->IsEmpty()) CExplain::Fact("runtime not found: every source refused");
+    if (CExplain::On() && !cache->IsEmpty())
+        CExplain::Fact(IsShippedRuntime(*this, *cache) ? "runtime used: %s, the one shipped with the application"
+                                                       : "runtime used: %s, found on this system (none shipped with "
+                                                         "the application is used)",
+                       cache->c_str());
     return *cache;
 }

@@ -9,9 +9,12 @@
 #     where it does not, registers qemu-i386 the same way; where it does, no
 #     i386 emulator is registered (a binfmt_misc entry is consulted before the
 #     kernel's own ELF loader and would put every i386 program under qemu),
-#   - downloads Debian's openjdk-17-jre-headless for each processor with
-#     apt-get download and unpacks it with dpkg -x into
-#     SOURCE_DIR/build-<processor>/runtime.
+#   - downloads Debian's openjdk-17-jre-headless and openjdk-17-jdk-headless
+#     for each processor with apt-get download and unpacks them with dpkg -x
+#     into SOURCE_DIR/build-<processor>/runtime: the runtime the tests run,
+#     and the processor's jmods, from which tvx-pack --runtime links a
+#     runtime for it with this machine's jlink (jlink links only modules of
+#     its own Java version, and both come from the same Debian release).
 # Usage: cmake/cross/setup.sh [PROCESSOR...]   (default: aarch64 armhf i386)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -93,11 +96,11 @@ for proc in "${processors[@]}"; do
   home=$runtime/usr/lib/jvm/java-17-openjdk-$arch
   vm=server
   [[ $proc == i386 && $i386_exec == qemu ]] && vm=zero
-  [[ -f $home/lib/server/libjvm.so && $(cat "$runtime/VM" 2>/dev/null) == "$vm" ]] && continue
+  [[ -f $home/lib/server/libjvm.so && -d $home/jmods && $(cat "$runtime/VM" 2>/dev/null) == "$vm" ]] && continue
   echo "Unpacking OpenJDK 17 for $proc into $runtime ($vm VM)"
   rm -rf "$runtime"
   mkdir -p "$runtime/debs"
-  packages=("openjdk-17-jre-headless:$arch")
+  packages=("openjdk-17-jre-headless:$arch" "openjdk-17-jdk-headless:$arch")
   [[ $vm == zero ]] && packages+=("openjdk-17-jre-zero:$arch")
   (cd "$runtime/debs" && "${apt[@]}" download -q "${packages[@]}")
   for deb in "$runtime"/debs/*.deb; do dpkg -x "$deb" "$runtime"; done

@@ -105,6 +105,20 @@ TEST(ParseCommandLine, ArchNamesAProcessorOrItsDebianName) {
     EXPECT_EQ(plain.processor, "");
 }
 
+TEST(ParseCommandLine, ReadsTheRuntimeOptions) {
+    CommandLine line;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine({"--runtime", "auto", "--add-modules", "java.sql, java.naming", "--add-modules=jdk.jfr",
+                                  "--jdk=/opt/jdk", "-o", "o", "j.jar"},
+                                 &line, &error))
+        << error;
+    EXPECT_EQ(line.runtime.modules, "auto");
+    EXPECT_EQ(line.runtime.addModules, (std::vector<std::string>{"java.sql", "java.naming", "jdk.jfr"}));
+    EXPECT_EQ(line.runtime.jdk, "/opt/jdk");
+    ASSERT_TRUE(ParseCommandLine({"-o", "o", "j.jar"}, &line, &error)) << error;
+    EXPECT_EQ(line.runtime.modules, "");
+}
+
 TEST(ParseCommandLine, RejectsBadCommandLines) {
     struct Row {
         Args args;
@@ -134,6 +148,11 @@ TEST(ParseCommandLine, RejectsBadCommandLines) {
         {{"--arch", "i386", "--arch=i386", "-o", "o", "j"}, "option '--arch' given more than once"},
         {{"--inspect", "x", "--arch", "i386"}, "--inspect takes only the executable"},
         {{}, "no application jar given"},
+        {{"--add-modules", "java.sql", "-o", "o", "j"}, "--add-modules and --jdk need --runtime auto|MODULES"},
+        {{"--jdk", "/usr/lib/jvm/x", "-o", "o", "j"}, "--add-modules and --jdk need --runtime"},
+        {{"--runtime", "auto", "--runtime=auto", "-o", "o", "j"}, "option '--runtime' given more than once"},
+        {{"--runtime", "auto", "--add-modules", "java.sql,", "-o", "o", "j"}, "--add-modules: an empty module name"},
+        {{"--runtime=", "-o", "o", "j"}, "option '--runtime' needs a non-empty value"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.error);
@@ -156,7 +175,7 @@ TEST(HelpText, FitsOneScreenAndNamesEveryOption) {
     EXPECT_LE(lines, 24);
     for (const char* option :
          {"--main", "--settings", "--set", "--no-startup-cache", "--arch", "--launcher", "-o", "--inspect", "--help",
-          "--version"})
+          "--version", "--runtime", "--add-modules", "--jdk"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 

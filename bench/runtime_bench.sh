@@ -1,0 +1,103 @@
+#!/bin/bash
+# The runtime shipped with the application (tvx-pack --runtime auto) against
+# the system's JDK 17, for the sample application (examples/greeter), a real
+# network service (Debian's H2 database server, start to listening TCP port),
+# Debian's Rhino shell, and JRuby when installed (/usr/share/java/jruby*.jar; not in the deps
+# list, so usually reported absent): the runtime's size on disk against the
+# full JDK, and wall time and peak resident memory of each start, the same
+# executable with its jre/ beside it and without. Each round runs every side
+# once, in alternation; prints median [min..max] and the ratio of the
+# medians (shipped / system).
+#   bench/runtime_bench.sh BUILD_DIR [ROUNDS]
+set -euo pipefail
+build=${1:?usage: runtime_bench.sh BUILD_DIR [ROUNDS]}
+rounds=${2:-11}
+build=$(cd "$build" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+h2_jar=/usr/share/java/h2.jar
+h2_port=${TVX_BENCH_H2_PORT:-39093}
+pack=$build/bin/tvx-pack
+
+# One private IPC namespace for every run (the launchers' instance segments
+# vanish with it).
+if [[ -z ${TVX_RUNTIME_BENCH_INNER:-} ]]; then
+  exec unshare --ipc env TVX_RUNTIME_BENCH_INNER=1 bash "$0" "$@"
+fi
+
+jdk=$(ls -d /usr/lib/jvm/java-17-openjdk-* | grep -v -- -dbg | head -1)
+[[ -d $jdk/jmods ]] || { echo "runtime_bench: skipped, $jdk has no jmods (openjdk-17-jdk-headless)"; exit 0; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cc -O2 -o "$work/measure" "$here/launch_measure.c"
+cc -O2 -o "$work/port_measure" "$here/port_measure.c"
+
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+stats() {  # column of FILE -> "median min max"
+  local col=$1 file=$2
+  echo "$(cut -d' ' -f"$col" "$file" | median) $(cut -d' ' -f"$col" "$file" | sort -g | head -1) $(cut -d' ' -f"$col" "$file" | sort -g | tail -1)"
+}
+report() {  # NAME FILE BASELINE_FILE
+  local t tmin tmax m mmin mmax bt bm
+  read -r t tmin tmax <<< "$(stats 1 "$2")"; read -r m mmin mmax <<< "$(stats 2 "$2")"
+  read -r bt _ _ <<< "$(stats 1 "$3")"; read -r bm _ _ <<< "$(stats 2 "$3")"
+  awk -v n="$1" -v t="$t" -v a="$tmin" -v b="$tmax" -v m="$m" -v c="$mmin" -v d="$mmax" -v bt="$bt" -v bm="$bm" 'BEGIN {
+    printf "  %-22s wall %7.1f ms [%7.1f..%7.1f]  ratio %.3f   peak RSS %7d KiB [%7d..%7d]  ratio %.3f\n",
+           n, t, a, b, t / bt, m, c, d, m / bm }'
+}
+
+# prepare NAME JAR MAIN: NAME/shipped/app with its runtime, NAME/system/app
+# without (the runtime search then finds the JDK through the java command).
+prepare() {
+  local name=$1 jar=$2 main=$3 start
+  mkdir -p "$work/$name/shipped" "$work/$name/system"
+  start=$(date +%s.%N)
+  "$pack" --main "$main" --runtime auto -o "$work/$name/shipped/app" "$jar" | sed -n 's/^tvx-pack: linked/  linked/p'
+  echo "  tvx-pack --runtime auto took $(awk -v s="$start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }') s"
+  "$pack" --main "$main" -o "$work/$name/system/app" "$jar" > /dev/null
+  local size full
+  size=$(du -sk "$work/$name/shipped/jre" | cut -f1)
+  full=$(du -sk "$(readlink -f "$jdk")" | cut -f1)
+  awk -v n="$name" -v s="$size" -v f="$full" 'BEGIN {
+    printf "  runtime on disk: %.1f MiB, the full JDK %.1f MiB (ratio %.3f)\n", s / 1024, f / 1024, s / f }'
+}
+
+# run_rounds NAME KIND ARGS...: KIND "exit" (time to exit) or "port".
+run_rounds() {
+  local name=$1 kind=$2
+  shift 2
+  local d="$work/$name" side
+  for side in shipped system; do : > "$d/$side.txt"; done
+  local measure=("$work/measure")
+  [[ $kind == port ]] && measure=("$work/port_measure" "$h2_port")
+  for side in shipped system; do "${measure[@]}" "$d/$side/app" -test "$@" > /dev/null; done  # warm-up
+  for ((i = 0; i < rounds; i++)); do
+    for side in shipped system; do "${measure[@]}" "$d/$side/app" -test "$@" >> "$d/$side.txt"; done
+  done
+  report "shipped runtime" "$d/shipped.txt" "$d/system.txt"
+  report "system JDK 17" "$d/system.txt" "$d/system.txt"
+}
+
+echo "runtime_bench: uptime load $(cut -d' ' -f1-3 /proc/loadavg), $rounds rounds, JDK $jdk"
+echo "greeter (examples/greeter), start to exit"
+prepare greeter "$build/examples/greeter.jar" com.example.greeter.Main
+run_rounds greeter exit bench
+if [[ -f $h2_jar ]]; then
+  echo "H2 database server, start to listening TCP port"
+  prepare h2 "$h2_jar" org.h2.tools.Server
+  run_rounds h2 port -tcp -tcpPort "$h2_port" -baseDir "$work/h2/db"
+else
+  echo "H2 database server: skipped, $h2_jar is not installed (libh2-java)"
+fi
+if [[ -f /usr/share/java/js.jar ]]; then
+  echo "Rhino -e 'print(1)', start to exit"
+  prepare rhino /usr/share/java/js.jar org.mozilla.javascript.tools.shell.Main
+  run_rounds rhino exit -e 'print(1)'
+fi
+jruby=$(ls /usr/share/java/jruby*.jar 2>/dev/null | head -1 || true)
+if [[ -n $jruby ]]; then
+  echo "JRuby -e 'puts 1', start to exit"
+  prepare jruby "$jruby" org.jruby.Main
+  run_rounds jruby exit -e 'puts 1'
+else
+  echo "JRuby: skipped, no /usr/share/java/jruby*.jar (JRuby is not among the packages cmake/install-deps.sh installs)"
+fi

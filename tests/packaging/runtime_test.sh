@@ -1,0 +1,132 @@
+#!/bin/bash
+# tvx-pack --runtime: refused input writing nothing; a runtime linked with
+# jlink beside the executable, found with PATH, JAVA_HOME and JRE_HOME empty
+# and /usr/lib/jvm hidden (a private mount namespace); explain mode and
+# --inspect naming it; a class of a module jdeps could not see failing with
+# a line naming --add-modules, and found once that module is added; an
+# arm64 runtime running an arm64 executable under qemu where the cross
+# set-up's files exist. Two runtimes are linked (about 10 s each).
+#   runtime_test.sh SOURCE_DIR BUILD_DIR REFLECT_JAR
+source "$(dirname "$0")/checks.sh"
+src=$1 build=$2 jar=$3
+pack="$build/bin/tvx-pack"
+for tool in jlink jdeps unshare; do
+  command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is not installed"; exit 77; }
+done
+cd "$scratch"
+
+# hidden COMMAND...: runs COMMAND with no Java runtime on the machine
+# visible (a tmpfs over /usr/lib/jvm) and an environment naming none.
+hidden() {
+  unshare --mount --ipc --propagation private bash -c 'mount -t tmpfs tmpfs /usr/lib/jvm && exec "$@"' hidden \
+    env -i PATH= JAVA_HOME= JRE_HOME= HOME="$scratch" "$@"
+}
+
+# Bad input: one clear line, no executable and no runtime written.
+mkdir jre-home && printf 'JAVA_VERSION="17.0.1"\nOS_ARCH="x86_64"\n' > jre-home/release
+mkdir not-a-jdk taken && touch taken/jre
+while IFS='|' read -r what status want args; do
+  # shellcheck disable=SC2086
+  said=$(eval "\"$pack\" $args -o app \"$jar\"" 2>&1)
+  check "$what: refused with status $status" [ $? -eq "$status" ]
+  check "$what: says why" contains "$said" "$want"
+  check "$what: nothing written" bash -c "[ -z \"\$(ls -A | grep -v -e '^jre-home$' -e '^not-a-jdk$' -e '^taken$')\" ]"
+done <<TABLE
+unknown module|1|unknown module 'no.such.module'|--runtime java.base,no.such.module
+not a module name|2|'1bad' is not a module name|--runtime auto --add-modules 1bad
+an empty module list|2|--runtime: an empty module name|--runtime java.base,,java.sql
+--add-modules alone|2|need --runtime auto|--add-modules java.sql
+a runtime, not a JDK|1|has no bin/jlink and bin/jdeps|--runtime auto --jdk jre-home
+not a JDK|1|not a JDK (no release file|--runtime auto --jdk not-a-jdk
+a missing JDK|1|no such directory|--runtime auto --jdk missing
+TABLE
+said=$("$pack" --runtime auto -o taken/app "$jar" 2>&1)
+check "jre/ taken by a file: refused" [ $? -eq 1 ]
+check "jre/ taken by a file: says why" contains "$said" "taken/jre: it exists and is not a Java runtime"
+check "jre/ taken by a file: nothing written" [ "$(ls -A taken)" = jre ]
+said=$(hidden "$pack" --runtime auto -o app "$jar" 2>&1)
+check "no JDK visible: refused" [ $? -eq 1 ]
+check "no JDK visible: says so" contains "$said" "no jlink and jdeps found"
+check "no JDK visible: nothing written" [ ! -e app ]
+rm -rf jre-home not-a-jdk taken
+
+# A runtime for the application alone.
+mkdir one
+said=$("$pack" --runtime auto -o one/app "$jar" 2>&1)
+check "packed with --runtime auto" [ $? -eq 0 ]
+check "names the modules linked" contains "$said" "linked a Java runtime of"
+check "names the runtime written" contains "$said" "wrote the runtime one/jre"
+check "no staging directory left" bash -c "[ -z \"\$(ls -A one | grep -v -e '^app$' -e '^jre$')\" ]"
+modules=$(sed -n 's/^MODULES="\(.*\)"/\1/p' one/jre/release)
+for module in java.base jdk.crypto.ec jdk.crypto.cryptoki jdk.localedata jdk.charsets jdk.zipfs \
+              java.management jdk.management jdk.management.agent jdk.naming.dns; do
+  check "runtime holds $module" contains " $modules " " $module "
+done
+check "runtime lacks java.sql (jdeps sees no use of it)" bash -c "[[ ' $modules ' != *' java.sql '* ]]"
+for file in bin/java lib/server/libjvm.so lib/server/classes.jsa lib/modules; do
+  check "runtime holds $file" [ -f "one/jre/$file" ]
+done
+check "no manual pages" [ ! -e one/jre/man ]
+check "no header files" [ ! -e one/jre/include ]
+jdk=$(dirname "$(dirname "$(readlink -f "$(command -v jlink)")")")
+size=$(du -sk one/jre | cut -f1) full=$(du -sk "$jdk" | cut -f1)
+echo "runtime: $size KiB, the JDK it came from ($jdk): $full KiB"
+check "runtime under half the JDK's size" [ $((size * 2)) -lt "$full" ]
+
+out=$(hidden "$scratch/one/app" -test 2>&1)
+check "found with no system runtime visible: runs" [ $? -eq 0 ]
+check "found with no system runtime visible: the shipped one" contains "$out" "java.home=$scratch/one/jre"
+check "no system runtime visible indeed" bash -c "! hidden /bin/ls /usr/lib/jvm/java-17-openjdk-amd64 >/dev/null 2>&1"
+explained=$(hidden /usr/bin/env TVX_EXPLAIN=1 "$scratch/one/app" -test 2>&1)
+check "explain mode: the runtime used is the shipped one" \
+  contains "$explained" "runtime used: $scratch/one/./jre/lib/server/libjvm.so, the one shipped with the application"
+explained=$(env TVX_EXPLAIN=1 "$scratch/one/app" -test 2>&1)
+check "explain mode with a system runtime: still the shipped one" contains "$explained" "the one shipped with the application"
+shown=$("$pack" --inspect one/app)
+check "--inspect: the shipped runtime used at start" \
+  contains "$shown" "runtime: shipped in $scratch/one/./jre/ (library $scratch/one/./jre/lib/server/libjvm.so); used at start"
+"$pack" --set "jre_order sbe" -o one/later "$jar" >/dev/null
+check "--inspect: a shipped runtime searched after the system's" \
+  contains "$("$pack" --inspect one/later)" "used only when sources s find none (jre_order sbe)"
+mkdir none && "$pack" -o none/app "$jar" >/dev/null
+check "--inspect: none shipped" contains "$("$pack" --inspect none/app)" "runtime: none shipped in $scratch/none/./jre/"
+explained=$(env TVX_EXPLAIN=1 "$scratch/none/app" -test 2>&1)
+check "explain mode: a system runtime named as such" contains "$explained" "found on this system"
+
+# A module jdeps could not see: a clear failure naming the option, then
+# the same application with the module added.
+out=$(hidden "$scratch/one/app" -test java.sql.DriverManager 2>&1)
+check "a class of a missing module: fails" [ $? -ne 0 ]
+check "a class of a missing module: the exception" contains "$out" "java.lang.ClassNotFoundException: java.sql.DriverManager"
+check "a class of a missing module: names the option that adds it" \
+  contains "$out" "if java.sql.DriverManager comes from the JDK, pack again adding its module: tvx-pack --runtime auto --add-modules MODULE"
+out=$("$scratch/none/app" -test no.such.Thing 2>&1)
+check "a missing class with a system runtime: no runtime hint" bash -c "[[ '$out' != *'--add-modules'* ]]"
+said=$("$pack" --runtime java.base --add-modules java.sql -o one/app "$jar" 2>&1)
+check "packed again with --runtime java.base --add-modules java.sql (the runtime replaced)" [ $? -eq 0 ]
+out=$(hidden "$scratch/one/app" -test java.sql.DriverManager 2>&1)
+check "the added module's class loads" contains "$out" "loaded java.sql.DriverManager"
+check "no staging directory left after replacing" \
+  bash -c "[ -z \"\$(ls -A one | grep -v -e '^app$' -e '^jre$' -e '^later$' -e '\.log$')\" ]"
+
+# arm64: a runtime linked here from Debian's arm64 modules runs an arm64
+# executable under qemu.
+arm_jdk=$src/build-aarch64/runtime/usr/lib/jvm/java-17-openjdk-arm64
+if [[ ! -d $arm_jdk/jmods ]]; then
+  echo "SKIPPED (arm64): no arm64 JDK modules in $arm_jdk (cmake/cross/setup.sh aarch64 unpacks them)"
+elif [[ ! -f $build/lib/tvx/aarch64/tvx-launcher && ! -f $src/build-aarch64/bin/tvx-launcher ]]; then
+  echo "SKIPPED (arm64): no aarch64 launcher image (build the aarch64 preset)"
+elif ! grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-aarch64 2>/dev/null; then
+  echo "SKIPPED (arm64): qemu-aarch64 is not registered with binfmt_misc (cmake/cross/setup.sh)"
+else
+  image=$build/lib/tvx/aarch64/tvx-launcher
+  [[ -f $image ]] || image=$src/build-aarch64/bin/tvx-launcher
+  mkdir arm
+  # The runtime's processor follows the launcher image's.
+  said=$("$pack" --launcher "$image" --runtime auto --jdk "$arm_jdk" -o arm/app "$jar" 2>&1)
+  check "arm64 runtime linked ($said)" [ -f arm/jre/lib/server/libjvm.so ]
+  check "arm64 runtime is arm64" contains "$(file -b arm/jre/lib/server/libjvm.so)" "ARM aarch64"
+  out=$(hidden "$scratch/arm/app" -test 2>&1)
+  check "arm64 executable runs on its shipped runtime under qemu" contains "$out" "java.home=$scratch/arm/jre"
+fi
+finish
