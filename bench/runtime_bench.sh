@@ -7,7 +7,7 @@
 # full JDK, and wall time and peak resident memory of each start, the same
 # executable with its jre/ beside it and without. Each round runs every side
 # once, in alternation; prints median [min..max] and the ratio of the
-# medians (shipped / system).
+# medians (shipped / system). Both sides run without the startup cache.
 #   bench/runtime_bench.sh BUILD_DIR [ROUNDS]
 set -euo pipefail
 build=${1:?usage: runtime_bench.sh BUILD_DIR [ROUNDS]}
@@ -51,9 +51,9 @@ prepare() {
   local name=$1 jar=$2 main=$3 start
   mkdir -p "$work/$name/shipped" "$work/$name/system"
   start=$(date +%s.%N)
-  "$pack" --main "$main" --runtime auto -o "$work/$name/shipped/app" "$jar" | sed -n 's/^tvx-pack: linked/  linked/p'
+  "$pack" --main "$main" --no-startup-cache --runtime auto -o "$work/$name/shipped/app" "$jar" | sed -n 's/^tvx-pack: linked/  linked/p'
   echo "  tvx-pack --runtime auto took $(awk -v s="$start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }') s"
-  "$pack" --main "$main" -o "$work/$name/system/app" "$jar" > /dev/null
+  "$pack" --main "$main" --no-startup-cache -o "$work/$name/system/app" "$jar" > /dev/null
   local size full
   size=$(du -sk "$work/$name/shipped/jre" | cut -f1)
   full=$(du -sk "$(readlink -f "$jdk")" | cut -f1)

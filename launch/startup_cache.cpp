@@ -172,6 +172,23 @@ bool HasFreeSpace(int dir, const char* exePath) {
     return free >= kSpareBytes + 2ull * static_cast<unsigned long long>(st.st_size);
 }
 
+// True when the runtime holds the base class-data archive that an archive
+// of application classes builds on (classes.jsa, or classes_nocoops.jsa for
+// a heap without compressed pointers, beside the runtime library). A runtime
+// linked without one (jlink without --generate-cds-archive, or for another
+// processor) refuses to start when asked to write the second archive.
+bool HasBaseArchive(const char* jvmPath) {
+    const char* slash = strrchr(jvmPath, '/');
+    if (!slash) return false;
+    static const char* const kBaseArchives[] = {"classes.jsa", "classes_nocoops.jsa"};
+    for (const char* name : kBaseArchives) {
+        MyCString path(jvmPath, static_cast<int>(slash + 1 - jvmPath));
+        path += name;
+        if (access(path.c_str(), R_OK) == 0) return true;
+    }
+    return false;
+}
+
 // True when an option of the application already decides about class
 // sharing, or about the logging this cache would silence.
 bool ManagedByOptions(const CJvmLauncher& launcher, bool* ownLogging) {
@@ -400,6 +417,8 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
         why.Format("runtime feature %d keeps no archive of application classes", feature);
         return Refuse(why, false);
     }
+    if (!HasBaseArchive(jvmPath))
+        return Refuse("the runtime has no base class-data archive (lib/server/classes.jsa) to build one on", false);
     const char* source = "";
     MyCString dir =
         CacheDirectory(value.CompareNoCase("true") == 0 ? "true" : loader.ToAbsolutePath(value).c_str(), &source);

@@ -76,6 +76,7 @@ bool LinkRuntime(const tvxpack::CommandLine& line, const std::string& processor,
     std::string list;
     for (const std::string& name : runtime->modules()) list += (list.empty() ? "" : ",") + name;
     printf("tvx-pack: linked a Java runtime of %zu modules: %s\n", runtime->modules().size(), list.c_str());
+    if (!runtime->note().empty()) printf("tvx-pack: %s\n", runtime->note().c_str());
     return true;
 }
 

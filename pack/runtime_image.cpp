@@ -402,9 +402,9 @@ bool LinkedRuntime::Link(const RuntimeRequest& request, const std::string& proce
     argv.insert(argv.end(), {"--add-modules", list, "--strip-debug", "--no-man-pages", "--no-header-files",
                              // JDK 21 names the levels zip-0 to zip-9 and deprecates 0 to 2; JDK 17 knows only those.
                              toolFeature < 21 ? "--compress=2" : "--compress=zip-6"});
-    // The base class-data archive, which the startup cache's dynamic archive
-    // builds on, is dumped by running the new runtime: only possible for
-    // this processor.
+    // The base class-data archive, which the startup cache's archive builds
+    // on, is dumped by running the new runtime; jlink does it for this
+    // processor, another's is tried below.
     if (native) argv.push_back("--generate-cds-archive");
     argv.insert(argv.end(), {"--output", path_});
     int status = RunTool(argv, {}, "", log, true);
@@ -415,6 +415,13 @@ bool LinkedRuntime::Link(const RuntimeRequest& request, const std::string& proce
     if (!IsFile(path_ + "/lib/server/libjvm.so") || access((path_ + "/bin/java").c_str(), X_OK) != 0) {
         *error = "jlink made no runtime with lib/server/libjvm.so and bin/java in " + path_;
         return false;
+    }
+    // Another processor's runtime dumps its base archive where this machine
+    // runs that processor's programs (qemu-user through binfmt_misc).
+    if (!native && RunTool({path_ + "/bin/java", "-Xshare:dump"}, {}, "", log, true) != 0) {
+        unlink((path_ + "/lib/server/classes.jsa").c_str());
+        note_ = "no base class-data archive in the runtime: this machine does not run " + processor +
+                " programs (the startup cache is not used with it)";
     }
     return true;
 }

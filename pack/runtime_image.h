@@ -67,6 +67,8 @@ public:
     const std::string& path() const { return path_; }
     const std::vector<std::string>& modules() const { return modules_; }
     bool empty() const { return path_.empty(); }
+    // A line about what the runtime lacks ("" when complete).
+    const std::string& note() const { return note_; }
 
     // Links the runtime for `processor` into a new directory in `dir`.
     // `inputs` are the jars jdeps reads for "auto" (the application's, the
@@ -82,6 +84,7 @@ public:
 private:
     std::string path_;
     std::vector<std::string> modules_;
+    std::string note_;
 };
 
 // False with `error` when `destination` exists and is not a runtime that

@@ -5,7 +5,8 @@
 # --inspect naming it; a class of a module jdeps could not see failing with
 # a line naming --add-modules, and found once that module is added; an
 # arm64 runtime running an arm64 executable under qemu where the cross
-# set-up's files exist. Two runtimes are linked (about 10 s each).
+# set-up's files exist. Two runtimes are linked (three with arm64), about
+# 10 to 40 s each.
 #   runtime_test.sh SOURCE_DIR BUILD_DIR REFLECT_JAR
 source "$(dirname "$0")/checks.sh"
 src=$1 build=$2 jar=$3
@@ -16,10 +17,11 @@ done
 cd "$scratch"
 
 # hidden COMMAND...: runs COMMAND with no Java runtime on the machine
-# visible (a tmpfs over /usr/lib/jvm) and an environment naming none.
+# visible (a tmpfs over /usr/lib/jvm) and an environment naming none (the
+# startup cache kept in the scratch directory, as checks.sh sets it).
 hidden() {
   unshare --mount --ipc --propagation private bash -c 'mount -t tmpfs tmpfs /usr/lib/jvm && exec "$@"' hidden \
-    env -i PATH= JAVA_HOME= JRE_HOME= HOME="$scratch" "$@"
+    env -i PATH= JAVA_HOME= JRE_HOME= HOME="$scratch" XDG_CACHE_HOME="$XDG_CACHE_HOME" "$@"
 }
 
 # Bad input: one clear line, no executable and no runtime written.
@@ -76,6 +78,8 @@ check "runtime under half the JDK's size" [ $((size * 2)) -lt "$full" ]
 out=$(hidden "$scratch/one/app" -test 2>&1)
 check "found with no system runtime visible: runs" [ $? -eq 0 ]
 check "found with no system runtime visible: the shipped one" contains "$out" "java.home=$scratch/one/jre"
+check "the startup cache is written on the shipped runtime (it has the base archive)" \
+  bash -c "ls '$XDG_CACHE_HOME'/tvx/app-*.jsa >/dev/null"
 check "no system runtime visible indeed" bash -c "! hidden /bin/ls /usr/lib/jvm/java-17-openjdk-amd64 >/dev/null 2>&1"
 explained=$(hidden /usr/bin/env TVX_EXPLAIN=1 "$scratch/one/app" -test 2>&1)
 check "explain mode: the runtime used is the shipped one" \
@@ -110,7 +114,8 @@ check "no staging directory left after replacing" \
   bash -c "[ -z \"\$(ls -A one | grep -v -e '^app$' -e '^jre$' -e '^later$' -e '\.log$')\" ]"
 
 # arm64: a runtime linked here from Debian's arm64 modules runs an arm64
-# executable under qemu.
+# executable under qemu (its base archive dumped there too); without that
+# archive the startup cache stands aside instead of failing the start.
 arm_jdk=$src/build-aarch64/runtime/usr/lib/jvm/java-17-openjdk-arm64
 if [[ ! -d $arm_jdk/jmods ]]; then
   echo "SKIPPED (arm64): no arm64 JDK modules in $arm_jdk (cmake/cross/setup.sh aarch64 unpacks them)"
@@ -126,7 +131,15 @@ else
   said=$("$pack" --launcher "$image" --runtime auto --jdk "$arm_jdk" -o arm/app "$jar" 2>&1)
   check "arm64 runtime linked ($said)" [ -f arm/jre/lib/server/libjvm.so ]
   check "arm64 runtime is arm64" contains "$(file -b arm/jre/lib/server/libjvm.so)" "ARM aarch64"
+  check "arm64 runtime: its base class-data archive dumped under qemu" [ -f arm/jre/lib/server/classes.jsa ]
   out=$(hidden "$scratch/arm/app" -test 2>&1)
   check "arm64 executable runs on its shipped runtime under qemu" contains "$out" "java.home=$scratch/arm/jre"
+  out=$(hidden /usr/bin/env TVX_EXPLAIN=1 "$scratch/arm/app" -test 2>&1)
+  check "arm64: the startup cache builds on that archive" grep -qE 'startup cache: (creating|using) ' <<<"$out"
+  rm arm/jre/lib/server/classes.jsa
+  out=$(hidden /usr/bin/env TVX_EXPLAIN=1 "$scratch/arm/app" -test 2>&1)
+  check "arm64 without a base archive: still runs" contains "$out" "java.home=$scratch/arm/jre"
+  check "arm64 without a base archive: no startup cache, and why" \
+    contains "$out" "startup cache: not used, the runtime has no base class-data archive"
 fi
 finish
