@@ -2,10 +2,10 @@
 # The runtime shipped with the application (tvx-pack --runtime auto) against
 # the system's JDK 17, for the sample application (examples/greeter), a real
 # network service (Debian's H2 database server, start to listening TCP port),
-# Debian's Rhino shell, and JRuby when installed (/usr/share/java/jruby*.jar; not in the deps
-# list, so usually reported absent): the runtime's size on disk against the
-# full JDK, and wall time and peak resident memory of each start, the same
-# executable with its jre/ beside it and without. Each round runs every side
+# Debian's Rhino shell, and Debian's JRuby when installed (not in the deps
+# list): the runtime's size on disk against the full JDK, and wall time and
+# peak resident memory of each start, the same executable with its jre/
+# beside it and without. Each round runs every side
 # once, in alternation; prints median [min..max] and the ratio of the
 # medians (shipped / system). Both sides run without the startup cache.
 #   bench/runtime_bench.sh BUILD_DIR [ROUNDS]
@@ -45,15 +45,16 @@ report() {  # NAME FILE BASELINE_FILE
            n, t, a, b, t / bt, m, c, d, m / bm }'
 }
 
-# prepare NAME JAR MAIN: NAME/shipped/app with its runtime, NAME/system/app
+# prepare NAME JAR MAIN [TVX-PACK OPTION]...: NAME/shipped/app with its runtime, NAME/system/app
 # without (the runtime search then finds the JDK through the java command).
 prepare() {
   local name=$1 jar=$2 main=$3 start
+  shift 3
   mkdir -p "$work/$name/shipped" "$work/$name/system"
   start=$(date +%s.%N)
-  "$pack" --main "$main" --no-startup-cache --runtime auto -o "$work/$name/shipped/app" "$jar" | sed -n 's/^tvx-pack: linked/  linked/p'
+  "$pack" --main "$main" --no-startup-cache "$@" --runtime auto -o "$work/$name/shipped/app" "$jar" | sed -n 's/^tvx-pack: linked/  linked/p'
   echo "  tvx-pack --runtime auto took $(awk -v s="$start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }') s"
-  "$pack" --main "$main" --no-startup-cache -o "$work/$name/system/app" "$jar" > /dev/null
+  "$pack" --main "$main" --no-startup-cache "$@" -o "$work/$name/system/app" "$jar" > /dev/null
   local size full
   size=$(du -sk "$work/$name/shipped/jre" | cut -f1)
   full=$(du -sk "$(readlink -f "$jdk")" | cut -f1)
@@ -93,11 +94,14 @@ if [[ -f /usr/share/java/js.jar ]]; then
   prepare rhino /usr/share/java/js.jar org.mozilla.javascript.tools.shell.Main
   run_rounds rhino exit -e 'print(1)'
 fi
-jruby=$(ls /usr/share/java/jruby*.jar 2>/dev/null | head -1 || true)
-if [[ -n $jruby ]]; then
+# Debian's jruby: jruby.jar (jruby-core, whose manifest names its libraries)
+# with jruby-base beside it, as its own jruby script puts them.
+jruby=/usr/share/jruby/lib/jruby.jar
+if [[ -f $jruby && -f /usr/share/java/jruby-base.jar ]]; then
   echo "JRuby -e 'puts 1', start to exit"
-  prepare jruby "$jruby" org.jruby.Main
+  prepare jruby "$(readlink -f "$jruby")" org.jruby.Main --set "classpath /usr/share/java/jruby-base.jar" \
+    --set "option -Djruby.home=/usr/share/jruby"
   run_rounds jruby exit -e 'puts 1'
 else
-  echo "JRuby: skipped, no /usr/share/java/jruby*.jar (JRuby is not among the packages cmake/install-deps.sh installs)"
+  echo "JRuby: skipped, $jruby is not installed (Debian's jruby; not among the packages cmake/install-deps.sh installs)"
 fi
