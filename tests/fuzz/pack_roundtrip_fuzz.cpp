@@ -1,6 +1,6 @@
 // Pack, then read: the settings lines the generator accepts are written with
 // its layout code and read back by the launcher's reader, which must find
-// exactly those lines.
+// exactly those lines; composing them changes only main class names.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -45,6 +45,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!tvxpack::LineCarriesKey(line, "vm", &value)) continue;
         FUZZ_CHECK(std::string(loader.GetCommon("vm", false, false).c_str()) == value, "first vm value");
         break;
+    }
+
+    // Composing keeps the file's lines as they are, but for a main class
+    // written as a path or class file, which becomes the class it names.
+    tvxpack::SettingsSources sources;
+    sources.fileLines = lines;
+    sources.manifestMainClass = "m.Main";
+    std::vector<std::string> composed;
+    if (tvxpack::ComposeSettings(sources, &composed, &error)) {
+        FUZZ_CHECK(composed.size() == lines.size() || composed.size() == lines.size() + 1, "composed line count");
+        const size_t first = composed.size() - lines.size();
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (composed[first + i] == lines[i]) continue;
+            std::string value;
+            FUZZ_CHECK(tvxpack::LineCarriesKey(lines[i], "mainclass", &value), "only mainclass lines change");
+            const std::string name = tvxpack::MainClassName(value);
+            FUZZ_CHECK(composed[first + i] == "mainclass " + name, "a rewritten line names the class");
+            FUZZ_CHECK(name.find('/') == std::string::npos, "a class name holds no slash");
+        }
     }
     return 0;
 }
