@@ -1,10 +1,13 @@
 #!/bin/bash
 # The startup cache against plain "java -cp": Debian's Rhino shell evaluating
-# print(1), and the H2 database server from its start to its listening TCP
-# port. Each round runs every side once, in alternation; prints per side the
-# median, minimum and maximum of wall time and peak resident memory, and the
-# ratios of the medians to java -cp. Runs on JDK 17, and on every other JDK
-# of feature 13 or later under /usr/lib/jvm (JDK 25 where installed).
+# print(1), the H2 database server from its start to its listening TCP port,
+# and JRuby's -e 'puts 1' where Debian's jruby is installed. Each round runs
+# every side once, in alternation: java -cp, the launcher's first run (its
+# archive removed before) and a later run, the launcher without the cache,
+# and on JDK 24 and later java with a hand-made AOT cache. Prints per side
+# the median, minimum and maximum of wall time and peak resident memory, and
+# the ratios of the medians to java -cp. Runs on JDK 17, and on every other
+# JDK of feature 13 or later under /usr/lib/jvm (JDK 25 where installed).
 #   bench/startup_cache_bench.sh BUILD_DIR [ROUNDS]
 set -euo pipefail
 build=${1:?usage: startup_cache_bench.sh BUILD_DIR [ROUNDS]}
@@ -14,6 +17,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 rhino_jar=/usr/share/java/js.jar
 h2_jar=/usr/share/java/h2.jar
 h2_port=${TVX_BENCH_H2_PORT:-39092}
+jruby_cp=
+[[ -f /usr/share/jruby/lib/jruby.jar ]] && jruby_cp=/usr/share/jruby/lib/jruby.jar
 
 # One private IPC namespace for every run (the launchers' instance segments
 # vanish with it).
@@ -40,51 +45,83 @@ report() {  # NAME FILE BASELINE_FILE
            n, t, a, b, t / bt, m, c, d, m / bm }'
 }
 
-# bench_jdk HOME: both applications on the runtime at HOME.
-bench_jdk() {
-  local home=$1 libjvm=$1/lib/server/libjvm.so feature
-  feature=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$home/release")
-  local d="$work/jdk$feature"
-  mkdir -p "$d"
+# run_side APP MEASURE COMMAND...: one run of an application's command, its
+# "<ms> <kib>" line. A server (h2) is measured to its listening port.
+run_side() {
+  local app=$1
+  shift
+  if [[ $app == h2 ]]; then "$work/port_measure" "$h2_port" "$@"; else "$work/measure" "$@"; fi
+}
+
+# bench_app HOME FEATURE APP MAIN CLASSPATH ARGS...: one application on the
+# runtime at HOME: java -cp, the launcher with its startup cache (a first
+# run, its archive removed just before, and a later run), the launcher
+# without the cache, and on feature 24 and later java with a hand-made AOT
+# cache (-XX:AOTCacheOutput in one training run, then -XX:AOTCache).
+bench_app() {
+  local home=$1 feature=$2 app=$3 main=$4 cp=$5
+  shift 5
+  local args=("$@") d="$work/jdk$feature" libjvm=$home/lib/server/libjvm.so
   local runtime=(--set "jre_order c" --set "jvmdll $libjvm")
-  "$build/bin/tvx-pack" --no-startup-cache --main org.mozilla.javascript.tools.shell.Main "${runtime[@]}" -o "$d/rhino" "$rhino_jar" > /dev/null
-  "$build/bin/tvx-pack" --main org.mozilla.javascript.tools.shell.Main "${runtime[@]}" \
-    --set "startupcache $d/cache" -o "$d/rhino-cached" "$rhino_jar" > /dev/null
-  "$build/bin/tvx-pack" --no-startup-cache --main org.h2.tools.Server "${runtime[@]}" -o "$d/h2" "$h2_jar" > /dev/null
-  "$build/bin/tvx-pack" --main org.h2.tools.Server "${runtime[@]}" \
-    --set "startupcache $d/cache" -o "$d/h2-cached" "$h2_jar" > /dev/null
-  local js=(-e 'print(1)') h2=(-tcp -tcpPort "$h2_port" -baseDir "$d/db")
-  [[ $("$d/rhino-cached" -test "${js[@]}") == 1 ]] || { echo "packed Rhino does not run" >&2; return 1; }
-
-  # First runs make the archives; warm-up runs fill the page cache.
-  "$d/rhino-cached" -test "${js[@]}" > /dev/null
-  "$work/port_measure" "$h2_port" "$d/h2-cached" -test "${h2[@]}" > /dev/null
-  [[ $(ls "$d/cache"/*.jsa | wc -l) == 2 ]] || { echo "no archives were made" >&2; return 1; }
+  local props=()
+  [[ $app == jruby ]] && props=(-Djruby.home=/usr/share/jruby)
+  local setlines=()
+  for p in "${props[@]}"; do setlines+=(--set "option $p"); done
+  local jar=${cp%%:*} libs=${cp#*:}
+  [[ $libs == "$cp" ]] && libs=
+  [[ -n $libs ]] && setlines+=(--set "classpath $libs")
+  "$build/bin/tvx-pack" --no-startup-cache --main "$main" "${runtime[@]}" "${setlines[@]}" -o "$d/$app" "$jar" > /dev/null
+  "$build/bin/tvx-pack" --main "$main" "${runtime[@]}" "${setlines[@]}" --set "startupcache $d/cache" \
+    -o "$d/$app-cached" "$jar" > /dev/null
+  local java=("$home/bin/java" "${props[@]}" -cp "$cp" "$main" "${args[@]}")
+  local aot=()
+  if [[ $feature -ge 24 ]]; then
+    run_side "$app" "$home/bin/java" -XX:AOTCacheOutput="$d/$app.aot" "${props[@]}" -cp "$cp" "$main" "${args[@]}" > /dev/null
+    [[ -s $d/$app.aot ]] && aot=("$home/bin/java" -XX:AOTCache="$d/$app.aot" "${props[@]}" -cp "$cp" "$main" "${args[@]}")
+  fi
+  # Warm-up runs fill the page cache and make the archive.
   for _ in 1 2; do
-    "$work/measure" "$home/bin/java" -cp "$rhino_jar" org.mozilla.javascript.tools.shell.Main "${js[@]}" > /dev/null
-    "$work/measure" "$d/rhino-cached" -test "${js[@]}" > /dev/null
-    "$work/measure" "$d/rhino" -test "${js[@]}" > /dev/null
+    run_side "$app" "${java[@]}" > /dev/null
+    run_side "$app" "$d/$app-cached" -test "${args[@]}" > /dev/null
+    run_side "$app" "$d/$app" -test "${args[@]}" > /dev/null
   done
-
+  [[ $(ls "$d/cache/${app}_cached-"*.jsa 2> /dev/null | wc -l) == 1 ]] || { echo "$app: no archive was made" >&2; return 1; }
   local r
-  for r in java cached plain h2java h2cached h2plain; do : > "$d/$r"; done
+  for r in java first later plain withaot; do : > "$d/$app.$r"; done
   for ((i = 0; i < rounds; i++)); do
-    "$work/measure" "$home/bin/java" -cp "$rhino_jar" org.mozilla.javascript.tools.shell.Main "${js[@]}" >> "$d/java"
-    "$work/measure" "$d/rhino-cached" -test "${js[@]}" >> "$d/cached"
-    "$work/measure" "$d/rhino" -test "${js[@]}" >> "$d/plain"
-    "$work/port_measure" "$h2_port" "$home/bin/java" -cp "$h2_jar" org.h2.tools.Server "${h2[@]}" >> "$d/h2java"
-    "$work/port_measure" "$h2_port" "$d/h2-cached" -test "${h2[@]}" >> "$d/h2cached"
-    "$work/port_measure" "$h2_port" "$d/h2" -test "${h2[@]}" >> "$d/h2plain"
+    run_side "$app" "${java[@]}" >> "$d/$app.java"
+    rm -f "$d/cache/${app}_cached-"*
+    run_side "$app" "$d/$app-cached" -test "${args[@]}" >> "$d/$app.first"
+    run_side "$app" "$d/$app-cached" -test "${args[@]}" >> "$d/$app.later"
+    run_side "$app" "$d/$app" -test "${args[@]}" >> "$d/$app.plain"
+    [[ ${#aot[@]} -gt 0 ]] && run_side "$app" "${aot[@]}" >> "$d/$app.withaot"
   done
+  report "java -cp" "$d/$app.java" "$d/$app.java"
+  report "launcher, cache, first run" "$d/$app.first" "$d/$app.java"
+  report "launcher, cache, later runs" "$d/$app.later" "$d/$app.java"
+  report "launcher, no cache" "$d/$app.plain" "$d/$app.java"
+  if [[ -s $d/$app.withaot ]]; then
+    report "java, hand-made AOT cache" "$d/$app.withaot" "$d/$app.java"
+    report "  later runs to AOT cache" "$d/$app.later" "$d/$app.withaot"
+  fi
+}
+
+# bench_jdk HOME: every application on the runtime at HOME.
+bench_jdk() {
+  local home=$1 feature
+  feature=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$home/release")
+  mkdir -p "$work/jdk$feature"
   echo "JDK $feature ($home), $rounds rounds, median [min..max], ratios of medians to java -cp:"
   echo " Rhino -e 'print(1)'"
-  report "java -cp" "$d/java" "$d/java"
-  report "launcher, startup cache" "$d/cached" "$d/java"
-  report "launcher, no cache" "$d/plain" "$d/java"
+  bench_app "$home" "$feature" rhino org.mozilla.javascript.tools.shell.Main "$rhino_jar" -e 'print(1)'
   echo " H2 server, start to listening port"
-  report "java -cp" "$d/h2java" "$d/h2java"
-  report "launcher, startup cache" "$d/h2cached" "$d/h2java"
-  report "launcher, no cache" "$d/h2plain" "$d/h2java"
+  bench_app "$home" "$feature" h2 org.h2.tools.Server "$h2_jar" -tcp -tcpPort "$h2_port" -baseDir "$work/jdk$feature/db"
+  if [[ -n $jruby_cp ]]; then
+    echo " JRuby -e 'puts 1'"
+    bench_app "$home" "$feature" jruby org.jruby.Main "$jruby_cp" -e 'puts 1'
+  else
+    echo " JRuby: skipped, /usr/share/jruby/lib/jruby.jar is not installed (Debian package jruby)"
+  fi
 }
 
 echo "startup_cache_bench: uptime load $(cut -d' ' -f1-3 /proc/loadavg)"
