@@ -8,17 +8,13 @@
 
 #include <cstring>
 
+#include "pack/file_io.h"
 #include "pack/settings_text.h"
 #include "settings/settings_view.h"
 
 namespace tvxpack {
 
 namespace {
-
-bool IsDirectory(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 bool Exists(const std::string& path) {
     struct stat st;

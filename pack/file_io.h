@@ -25,6 +25,10 @@ bool CopyRange(int in, uint64_t inOffset, int out, uint64_t outOffset, uint64_t 
 // opened without blocking, so a FIFO is refused instead of waited on.
 bool ReadWholeFile(const std::string& path, std::string* content, std::string* error);
 
+// True when `path` (links followed) is a directory, or a regular file.
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+
 }  // namespace tvxpack
 
 #endif  // TVX_PACK_FILE_IO_H

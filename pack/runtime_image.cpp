@@ -21,15 +21,6 @@ namespace tvxpack {
 
 namespace {
 
-bool IsDir(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool IsFile(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 bool HasTools(const std::string& home) {
     return access((home + "/bin/jlink").c_str(), X_OK) == 0 && access((home + "/bin/jdeps").c_str(), X_OK) == 0;
@@ -266,7 +257,7 @@ std::vector<std::string> ClassPathJars(const std::string& jar, const std::vector
     std::string entries = ManifestAttribute(ManifestOf(jar), "Class-Path") + " ";
     for (size_t at = 0, end; (end = entries.find(' ', at)) != std::string::npos; at = end + 1) {
         std::string entry = entries.substr(at, end - at);
-        if (PlainPath(entry) && IsFile(Below(jarDir, entry))) jars.push_back(Below(jarDir, entry));
+        if (PlainPath(entry) && IsRegularFile(Below(jarDir, entry))) jars.push_back(Below(jarDir, entry));
     }
     for (const std::string& line : settingsLines) {
         std::string value;
@@ -274,11 +265,11 @@ std::vector<std::string> ClassPathJars(const std::string& jar, const std::vector
             value = Trimmed(value) + ":";
             for (size_t at = 0, end; (end = value.find(':', at)) != std::string::npos; at = end + 1) {
                 std::string entry = value.substr(at, end - at);
-                if (PlainPath(entry) && IsFile(Below(home, entry))) jars.push_back(Below(home, entry));
+                if (PlainPath(entry) && IsRegularFile(Below(home, entry))) jars.push_back(Below(home, entry));
             }
         } else if (LineCarriesKey(line, "libs", &value) || LineCarriesKey(line, "java_libs", &value)) {
             value = Trimmed(value);
-            if (!PlainPath(value) || !IsDir(Below(home, value))) continue;
+            if (!PlainPath(value) || !IsDirectory(Below(home, value))) continue;
             std::vector<std::string> found;
             g_found = &found;
             nftw(Below(home, value).c_str(), AddArchive, 16, FTW_PHYS);
@@ -304,7 +295,7 @@ bool LinkedRuntime::Link(const RuntimeRequest& request, const std::string& proce
                  "/runtime/usr/lib/jvm)";
         return false;
     }
-    if (!moduleJdk.empty() && !IsDir(moduleJdk)) {
+    if (!moduleJdk.empty() && !IsDirectory(moduleJdk)) {
         *error = "--jdk " + moduleJdk + ": no such directory";
         return false;
     }
@@ -339,7 +330,7 @@ bool LinkedRuntime::Link(const RuntimeRequest& request, const std::string& proce
         *error = toolJdk + " (Java " + tools.version + ") cannot link a runtime: jlink needs Java 9 or later";
         return false;
     }
-    const bool ownImage = !IsDir(moduleJdk + "/jmods");
+    const bool ownImage = !IsDirectory(moduleJdk + "/jmods");
     if (ownImage && (moduleJdk != toolJdk || toolFeature < 24)) {
         *error = moduleJdk + " has no jmods directory: jlink needs the JDK's modules (Debian: openjdk-" +
                  std::to_string(feature ? feature : toolFeature) + "-jdk-headless" +
@@ -412,7 +403,7 @@ bool LinkedRuntime::Link(const RuntimeRequest& request, const std::string& proce
         *error = status == 127 ? toolJdk + "/bin/jlink could not be started" : "jlink failed: " + Said(log);
         return false;
     }
-    if (!IsFile(path_ + "/lib/server/libjvm.so") || access((path_ + "/bin/java").c_str(), X_OK) != 0) {
+    if (!IsRegularFile(path_ + "/lib/server/libjvm.so") || access((path_ + "/bin/java").c_str(), X_OK) != 0) {
         *error = "jlink made no runtime with lib/server/libjvm.so and bin/java in " + path_;
         return false;
     }
@@ -448,7 +439,7 @@ bool LinkedRuntime::MoveTo(const std::string& destination, std::string* error) {
 bool CheckRuntimeDestination(const std::string& destination, std::string* error) {
     struct stat st;
     if (lstat(destination.c_str(), &st) != 0) return true;
-    if (S_ISDIR(st.st_mode) && IsFile(destination + "/release") && IsFile(destination + "/lib/modules")) return true;
+    if (S_ISDIR(st.st_mode) && IsRegularFile(destination + "/release") && IsRegularFile(destination + "/lib/modules")) return true;
     *error = "cannot write the runtime to " + destination + ": it exists and is not a Java runtime (move it away)";
     return false;
 }

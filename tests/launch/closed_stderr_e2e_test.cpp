@@ -33,9 +33,10 @@ const char kKeepStderr[] = "stderr /nonexistent/dir/err.log";
 std::vector<std::string> Command(const PackedApp& app, const char* segment) {
     std::vector<std::string> argv = {"/usr/bin/unshare", "--ipc"};
     if (segment != nullptr) {
-        const std::string spec = segment;
-        const size_t colon = spec.find(':');
-        argv.insert(argv.end(), {TVX_SEGMENT_PLANTER, app.exe, spec.substr(0, colon), spec.substr(colon + 1), "--"});
+        const std::string planted = segment;
+        const size_t colon = planted.find(':');
+        argv.insert(argv.end(),
+                    {TVX_SEGMENT_PLANTER, app.exe, planted.substr(0, colon), planted.substr(colon + 1), "--"});
     }
     argv.insert(argv.end(), {app.exe, "-test"});
     return argv;
