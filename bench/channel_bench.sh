@@ -11,6 +11,7 @@ build=${1:?usage: channel_bench.sh BUILD_DIR [ROUND_TRIPS] [TRANSFERS]}
 trips=${2:-40}
 transfers=${3:-3}
 build=$(cd "$build" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
 
 # The instances' segment lives in a private IPC namespace.
 if [[ -z ${TVX_CHANNEL_BENCH_INNER:-} ]]; then
@@ -82,7 +83,7 @@ sleep 3
 "$work/app" -test client "$trips" "$transfers" > "$work/client.out" 2>&1
 kill -9 "$echo_pid"
 
-median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+. "$here/stats.sh"
 spread() { sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.1f..%.1f", lo, hi }'; }
 rtt=$(awk '$1 == "rtt" { print $2 }' "$work/client.out" | median)
 rtts=$(awk '$1 == "rtt" { print $2 }' "$work/client.out" | spread)

@@ -49,7 +49,7 @@ for ((i = 0; i < runs; i++)); do
   "$work/measure" "$work/app-jvmdll" -test >> "$work/launcher-jvmdll"
 done
 
-median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+. "$here/stats.sh"
 report() {
   local name=$1 file=$2
   local t m jt jm

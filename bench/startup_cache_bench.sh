@@ -31,11 +31,7 @@ trap 'rm -rf "$work"' EXIT
 cc -O2 -o "$work/measure" "$here/launch_measure.c"
 cc -O2 -o "$work/port_measure" "$here/port_measure.c"
 
-median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-stats() {  # column of FILE -> "median min max"
-  local col=$1 file=$2
-  echo "$(cut -d' ' -f"$col" "$file" | median) $(cut -d' ' -f"$col" "$file" | sort -g | head -1) $(cut -d' ' -f"$col" "$file" | sort -g | tail -1)"
-}
+. "$here/stats.sh"
 report() {  # NAME FILE BASELINE_FILE
   local t m bt bm
   read -r t tmin tmax <<< "$(stats 1 "$2")"; read -r m mmin mmax <<< "$(stats 2 "$2")"
