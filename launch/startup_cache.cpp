@@ -33,6 +33,7 @@
 #include "base/diagnostic.h"
 #include "base/explain.h"
 #include "base/trusted_dir.h"
+#include "launch/base_archive.h"
 #include "launch/cache_upkeep.h"
 #include "launch/jvm_launcher.h"
 #include "settings/runtime_release.h"
@@ -172,21 +173,24 @@ bool HasFreeSpace(int dir, const char* exePath) {
     return free >= kSpareBytes + 2ull * static_cast<unsigned long long>(st.st_size);
 }
 
-// True when the runtime holds the base class-data archive that an archive
-// of application classes builds on (classes.jsa, or classes_nocoops.jsa for
-// a heap without compressed pointers, beside the runtime library). A runtime
-// linked without one (jlink without --generate-cds-archive, or for another
-// processor) refuses to start when asked to write the second archive.
-bool HasBaseArchive(const char* jvmPath) {
+// The base class-data archive that an archive of application classes
+// builds on, as the runtime at `jvmPath` will map it with this start's
+// options (JAVA_TOOL_OPTIONS first, as the runtime reads them): its name in
+// `name`, nullptr when the options leave the runtime without one. False
+// when the runtime lacks that file (jlink without --generate-cds-archive, a
+// runtime for another processor, tvx-pack's runtimes for heaps without
+// compressed object pointers); such a runtime refuses to start when asked
+// to write the second archive.
+bool HasBaseArchive(const char* jvmPath, const CJvmLauncher& launcher, const char** name) {
+    BaseArchiveChoice choice;
+    choice.ReadAll(getenv("JAVA_TOOL_OPTIONS"));
+    for (int i = 0; i < launcher.OptionCount(); ++i) choice.Read(launcher.OptionAt(i));
+    *name = choice.Name(sizeof(void*) == 8);
     const char* slash = strrchr(jvmPath, '/');
-    if (!slash) return false;
-    static const char* const kBaseArchives[] = {"classes.jsa", "classes_nocoops.jsa"};
-    for (const char* name : kBaseArchives) {
-        MyCString path(jvmPath, static_cast<int>(slash + 1 - jvmPath));
-        path += name;
-        if (access(path.c_str(), R_OK) == 0) return true;
-    }
-    return false;
+    if (!slash || !*name) return false;
+    MyCString path(jvmPath, static_cast<int>(slash + 1 - jvmPath));
+    path += *name;
+    return access(path.c_str(), R_OK) == 0;
 }
 
 // True when an option of the application already decides about class
@@ -417,8 +421,13 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
         why.Format("runtime feature %d keeps no archive of application classes", feature);
         return Refuse(why, false);
     }
-    if (!HasBaseArchive(jvmPath))
-        return Refuse("the runtime has no base class-data archive (lib/server/classes.jsa) to build one on", false);
+    const char* base = nullptr;
+    if (!HasBaseArchive(jvmPath, launcher, &base)) {
+        if (!base) return Refuse("the options turn off compressed class pointers, with which the runtime maps no base "
+                                 "class-data archive to build one on", false);
+        why.Format("the runtime has no base class-data archive (lib/server/%s) to build one on", base);
+        return Refuse(why, false);
+    }
     const char* source = "";
     MyCString dir =
         CacheDirectory(value.CompareNoCase("true") == 0 ? "true" : loader.ToAbsolutePath(value).c_str(), &source);

@@ -6,7 +6,7 @@ namespace tvxpack {
 
 namespace {
 
-enum class Opt { kNoStartupCache, kDeb, kService, kNoCheck, kName, kPkgVersion, kMaintainer, kDescription, kSection, kRuntime, kAddModules, kJdk, kMain, kSettings, kSet, kLauncher, kArch, kOutput, kInspect, kHelp, kVersion };
+enum class Opt { kNoStartupCache, kDeb, kService, kNoCheck, kName, kPkgVersion, kMaintainer, kDescription, kSection, kRuntime, kAddModules, kJdk, kLocales, kMain, kSettings, kSet, kLauncher, kArch, kOutput, kInspect, kHelp, kVersion };
 
 struct OptionSpec {
     const char* name;
@@ -24,6 +24,7 @@ const OptionSpec kOptions[] = {
     {"--section", Opt::kSection, true},   {"--no-startup-cache", Opt::kNoStartupCache, false},
     {"--no-check", Opt::kNoCheck, false},
     {"--runtime", Opt::kRuntime, true},   {"--add-modules", Opt::kAddModules, true}, {"--jdk", Opt::kJdk, true},
+    {"--locales", Opt::kLocales, true},
 };
 
 const OptionSpec* FindOption(const std::string& name) {
@@ -53,7 +54,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
     bool givenArch = false;
     bool givenName = false, givenPkgVersion = false, givenMaintainer = false, givenDescription = false;
     bool givenSection = false;
-    bool givenRuntime = false, givenJdk = false;
+    bool givenRuntime = false, givenJdk = false, givenLocales = false;
     // --version prints tvx-pack's version, except beside --deb, where it
     // takes the package's version.
     bool versionTakesValue = false;
@@ -174,6 +175,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
             case Opt::kJdk:
                 ok = SetOnce(&result.runtime.jdk, &givenJdk, value, name, error);
                 break;
+            case Opt::kLocales:
+                ok = SetOnce(&result.runtime.locales, &givenLocales, value, name, error);
+                if (ok && !ValidLocalePatterns(value, error)) {
+                    *error = "--locales: " + *error;
+                    ok = false;
+                }
+                break;
             case Opt::kHelp:
             case Opt::kVersion:
             case Opt::kDeb:
@@ -232,6 +240,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
         *error = "--add-modules and --jdk need --runtime auto|MODULES";
         return false;
     }
+    if (givenLocales && !givenRuntime) {
+        *error = "--locales needs --runtime auto|MODULES";
+        return false;
+    }
     result.pack.jar = operands[0];
     *line = std::move(result);
     return true;
@@ -255,7 +267,7 @@ const char* HelpText() {
            "  -o, --output OUT  executable to write (renamed into place when complete)\n"
            "  --no-check        pack a main class found in neither APP.jar nor class path\n"
            "  --inspect EXE     print an executable's layout and settings; writes nothing\n"
-           "  --runtime auto|M  ship a runtime in jre/ (--add-modules, --jdk: tvx-pack(1))\n"
+           "  --runtime auto|M  ship a runtime in jre/ (--add-modules, --locales, --jdk)\n"
            "  --deb --version V write a Debian package instead (more options: tvx-pack(1))\n"
            "Images come from ../lib/tvx/NAME/ beside tvx-pack (or tvx-launcher beside it\n"
            "in a build tree), helper classes from ../share/java/tvx-helpers.jar (../lib/\n"

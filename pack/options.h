@@ -20,13 +20,14 @@ struct CommandLine {
     bool deb = false;         // --deb: write a Debian package
     bool checkMainClass = true;  // false with --no-check
     DebRequest debRequest;
-    RuntimeRequest runtime;   // --runtime, --add-modules, --jdk; modules "" when not given
+    RuntimeRequest runtime;   // --runtime, --add-modules, --jdk, --locales; modules "" when not given
 };
 
 // Parses the arguments after the program name:
 //   [--main CLASS] [--settings FILE] [--set LINE]... [--no-startup-cache]
 //   [--arch NAME | --launcher IMAGE] [--no-check]
-//   [--runtime auto|MODULES [--add-modules MODULES]... [--jdk JDK_HOME]] [--deb ...]
+//   [--runtime auto|MODULES [--add-modules MODULES]... [--locales TAGS] [--jdk JDK_HOME]]
+//   [--deb ...]
 //   -o OUTPUT APP.jar
 //   --inspect EXECUTABLE
 //   --help | --version

@@ -197,8 +197,8 @@ std::string Below(const std::string& dir, const std::string& path) { return path
 
 const std::vector<std::string>& ImplicitModules() {
     static const std::vector<std::string> kModules = {
-        "jdk.crypto.ec",   "jdk.crypto.cryptoki", "jdk.localedata",       "jdk.charsets",   "jdk.zipfs",
-        "java.management", "jdk.management",     "jdk.management.agent", "jdk.naming.dns",
+        "jdk.crypto.ec",  "jdk.crypto.cryptoki",  "jdk.charsets",   "jdk.zipfs",     "java.management",
+        "jdk.management", "jdk.management.agent", "jdk.naming.dns",
     };
     return kModules;
 }
@@ -215,6 +215,23 @@ bool SplitModuleList(const std::string& text, std::vector<std::string>* modules,
         names.push_back(name);
     }
     *modules = std::move(names);
+    return true;
+}
+
+bool ValidLocalePatterns(const std::string& text, std::string* error) {
+    std::string list = text + ",";
+    for (size_t at = 0, end; (end = list.find(',', at)) != std::string::npos; at = end + 1) {
+        const std::string pattern = list.substr(at, end - at);
+        bool valid = !pattern.empty() && pattern.front() != '-' && pattern.back() != '-';
+        for (char c : pattern)
+            valid = valid && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '*');
+        if (!valid) {
+            *error = pattern.empty() ? "an empty locale in '" + text + "'"
+                                     : "'" + pattern + "' is not a locale (a language tag such as de or fr-FR, or a "
+                                       "pattern such as *-IN)";
+            return false;
+        }
+    }
     return true;
 }
 
@@ -372,6 +389,7 @@ bool LinkedRuntime::Link(const RuntimeRequest& request, const std::string& proce
         return false;
     }
     modules.insert(modules.end(), request.addModules.begin(), request.addModules.end());
+    if (!request.locales.empty()) modules.push_back("jdk.localedata");  // the module --include-locales trims
     modules.push_back("java.base");  // the helper classes' and every application's
     std::vector<std::string> unique;
     for (const std::string& name : modules) {
@@ -393,6 +411,7 @@ bool LinkedRuntime::Link(const RuntimeRequest& request, const std::string& proce
     argv.insert(argv.end(), {"--add-modules", list, "--strip-debug", "--no-man-pages", "--no-header-files",
                              // JDK 21 names the levels zip-0 to zip-9 and deprecates 0 to 2; JDK 17 knows only those.
                              toolFeature < 21 ? "--compress=2" : "--compress=zip-6"});
+    if (!request.locales.empty()) argv.push_back("--include-locales=" + request.locales);
     // The base class-data archive, which the startup cache's archive builds
     // on, is dumped by running the new runtime; jlink does it for this
     // processor, another's is tried below.
@@ -407,12 +426,19 @@ bool LinkedRuntime::Link(const RuntimeRequest& request, const std::string& proce
         *error = "jlink made no runtime with lib/server/libjvm.so and bin/java in " + path_;
         return false;
     }
+    // jlink dumps a second base archive on 64-bit processors, used only when
+    // the heap has no compressed object pointers (heaps of 32 GiB and more,
+    // ZGC, -XX:-UseCompressedOops): 10 MiB that most services never map.
+    // Such a start then runs without class sharing, and the launcher's
+    // startup cache stands aside.
+    unlink((path_ + "/lib/server/classes_nocoops.jsa").c_str());
     // Another processor's runtime dumps its base archive where this machine
-    // runs that processor's programs (qemu-user through binfmt_misc).
+    // runs that processor's programs (qemu-user through binfmt_misc, or the
+    // kernel itself for i386).
     if (!native && RunTool({path_ + "/bin/java", "-Xshare:dump"}, {}, "", log, true) != 0) {
         unlink((path_ + "/lib/server/classes.jsa").c_str());
-        note_ = "no base class-data archive in the runtime: this machine does not run " + processor +
-                " programs (the startup cache is not used with it)";
+        note_ = "no base class-data archive in the runtime: its bin/java -Xshare:dump failed on this machine (" +
+                Said(log) + "); the startup cache is not used with it";
     }
     return true;
 }

@@ -13,18 +13,25 @@ struct RuntimeRequest {
     std::string modules;                  // "auto" or a comma-separated list; "" for no runtime
     std::vector<std::string> addModules;  // --add-modules, joined to either
     std::string jdk;                      // --jdk: the JDK whose modules are linked; "" finds one
+    std::string locales;                  // --locales: jlink's --include-locales patterns; "" for none
 };
 
 // Modules that jdeps cannot see in the classes because they are reached
 // through service providers or configuration, added to every "auto" list
 // when the JDK has them: elliptic-curve and PKCS#11 crypto providers (TLS),
-// locale data beyond English, extra charsets, the zip file system, JMX and
-// its remote agent, DNS lookups through JNDI.
+// extra charsets, the zip file system, JMX and its remote agent, DNS lookups
+// through JNDI. Locale data beyond English (jdk.localedata, 9 MiB) is not
+// among them: --locales or --add-modules adds it.
 const std::vector<std::string>& ImplicitModules();
 
 // Splits a comma-separated module list (blanks around names dropped);
 // false with `error` naming an empty or malformed name.
 bool SplitModuleList(const std::string& text, std::vector<std::string>* modules, std::string* error);
+
+// True when `text` is a comma-separated list of jlink's locale patterns
+// (language tags, "*" wildcards: "de,fr-FR,*-IN"); false with `error` saying
+// what is wrong.
+bool ValidLocalePatterns(const std::string& text, std::string* error);
 
 // The version ("17.0.15"), processor ("x86_64") and module list (names
 // separated by spaces) a JDK's release file names; empty when absent.

@@ -109,12 +109,13 @@ TEST(ParseCommandLine, ReadsTheRuntimeOptions) {
     CommandLine line;
     std::string error;
     ASSERT_TRUE(ParseCommandLine({"--runtime", "auto", "--add-modules", "java.sql, java.naming", "--add-modules=jdk.jfr",
-                                  "--jdk=/opt/jdk", "-o", "o", "j.jar"},
+                                  "--jdk=/opt/jdk", "--locales", "de,fr-FR,*-IN", "-o", "o", "j.jar"},
                                  &line, &error))
         << error;
     EXPECT_EQ(line.runtime.modules, "auto");
     EXPECT_EQ(line.runtime.addModules, (std::vector<std::string>{"java.sql", "java.naming", "jdk.jfr"}));
     EXPECT_EQ(line.runtime.jdk, "/opt/jdk");
+    EXPECT_EQ(line.runtime.locales, "de,fr-FR,*-IN");
     ASSERT_TRUE(ParseCommandLine({"-o", "o", "j.jar"}, &line, &error)) << error;
     EXPECT_EQ(line.runtime.modules, "");
 }
@@ -153,6 +154,11 @@ TEST(ParseCommandLine, RejectsBadCommandLines) {
         {{"--runtime", "auto", "--runtime=auto", "-o", "o", "j"}, "option '--runtime' given more than once"},
         {{"--runtime", "auto", "--add-modules", "java.sql,", "-o", "o", "j"}, "--add-modules: an empty module name"},
         {{"--runtime=", "-o", "o", "j"}, "option '--runtime' needs a non-empty value"},
+        {{"--locales", "de", "-o", "o", "j"}, "--locales needs --runtime auto|MODULES"},
+        {{"--runtime", "auto", "--locales", "de,,fr", "-o", "o", "j"}, "--locales: an empty locale in 'de,,fr'"},
+        {{"--runtime", "auto", "--locales", "de_DE", "-o", "o", "j"}, "--locales: 'de_DE' is not a locale"},
+        {{"--runtime", "auto", "--locales", "-de", "-o", "o", "j"}, "--locales: '-de' is not a locale"},
+        {{"--runtime", "auto", "--locales", "de", "--locales=fr", "-o", "o", "j"}, "option '--locales' given more than once"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.error);
@@ -175,7 +181,7 @@ TEST(HelpText, FitsOneScreenAndNamesEveryOption) {
     EXPECT_LE(lines, 24);
     for (const char* option :
          {"--main", "--settings", "--set", "--no-startup-cache", "--arch", "--launcher", "-o", "--inspect", "--help",
-          "--version", "--runtime", "--add-modules", "--jdk"})
+          "--version", "--runtime", "--add-modules", "--jdk", "--locales"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 

@@ -40,9 +40,27 @@ TEST(RuntimeModules, SplitsCommaListsAndRefusesWhatIsNoModuleName) {
 
 TEST(RuntimeModules, ImplicitListHoldsWhatJdepsCannotSee) {
     const std::vector<std::string>& implicit = ImplicitModules();
-    for (const char* name : {"jdk.crypto.ec", "jdk.crypto.cryptoki", "jdk.localedata", "java.management",
-                             "jdk.management", "jdk.charsets", "jdk.zipfs"})
+    for (const char* name : {"jdk.crypto.ec", "jdk.crypto.cryptoki", "java.management", "jdk.management",
+                             "jdk.management.agent", "jdk.charsets", "jdk.zipfs", "jdk.naming.dns"})
         EXPECT_NE(std::find(implicit.begin(), implicit.end(), name), implicit.end()) << name;
+    // Locale data beyond English is asked for (--locales, --add-modules).
+    EXPECT_EQ(std::find(implicit.begin(), implicit.end(), "jdk.localedata"), implicit.end());
+}
+
+TEST(RuntimeModules, LocalePatternsAreTagsOrWildcards) {
+    std::string error;
+    for (const char* good : {"de", "fr-FR,de", "*-IN", "zh-Hant-TW", "en,*"})
+        EXPECT_TRUE(ValidLocalePatterns(good, &error)) << good << ": " << error;
+    struct Row {
+        const char* patterns;
+        const char* said;
+    } rows[] = {{"", "an empty locale in ''"},       {"de,", "an empty locale in 'de,'"},
+                {"de_DE", "'de_DE' is not a locale"}, {"de-", "'de-' is not a locale"},
+                {"de fr", "'de fr' is not a locale"}, {"--add-modules", "'--add-modules' is not a locale"}};
+    for (const Row& row : rows) {
+        EXPECT_FALSE(ValidLocalePatterns(row.patterns, &error)) << row.patterns;
+        EXPECT_NE(error.find(row.said), std::string::npos) << row.patterns << ": " << error;
+    }
 }
 
 TEST(JdkRelease, ReadsVersionProcessorAndModules) {
