@@ -460,7 +460,12 @@ bool WriteDebPackage(const DebRequest& deb, const PackRequest& pack, const std::
     std::string temp = stage + "/package.deb";
     std::vector<std::string> env = {"SOURCE_DATE_EPOCH=" + std::to_string(static_cast<long long>(g_fixedTime))};
     std::string log = stage + "/dpkg-deb.log";
-    int status = RunTool({"dpkg-deb", "--root-owner-group", "-Zxz", "--build", root, temp}, env, "", log);
+    // A shipped runtime's modules image is compressed already: xz's level 6
+    // (dpkg-deb's default) makes such a package 4 per cent smaller than
+    // level 1 for four times the packing time (26 s against 6 s for a
+    // 48 MiB runtime).
+    int status = RunTool({"dpkg-deb", "--root-owner-group", "-Zxz", shipsRuntime ? "-z1" : "-z6", "--build", root, temp},
+                         env, "", log);
     if (status != 0) {
         std::string said;
         std::string ignored;

@@ -33,13 +33,19 @@ for path in ./usr/lib/rt/rt ./usr/lib/rt/jre/bin/java ./usr/lib/rt/jre/lib/serve
             ./usr/lib/rt/jre/lib/server/classes.jsa ./usr/lib/rt/jre/lib/modules; do
   check "package holds $path" contains "$contents" "$path"
 done
-lint=$(lintian --fail-on error,warning "$deb" 2>&1)
-check "lintian passes (errors and warnings fail)" [ $? -eq 0 ]
-check "lintian says nothing" bash -c "! grep -q '^[EW]:' <<<'$lint'"
+# One lintian run (it takes 10 s): with --show-overrides its status counts
+# the overridden tags too (2), so an error or warning shows as an E: or W:
+# line, and 1 is lintian's own failure.
+lint=$(lintian --fail-on error,warning --show-overrides "$deb" 2>&1)
+status=$?
+check "lintian ran to the end (status $status)" [ "$status" -eq 0 -o "$status" -eq 2 ]
+check "lintian passes: no error or warning" bash -c '! grep -q "^[EW]:"' <<<"$lint"
 [[ $lint == *[EW]:* ]] && echo "$lint" >&2
-overrides=$(lintian --show-overrides "$deb" 2>/dev/null)
+for tag in "unstripped-binary-or-object [usr/lib/rt/jre/lib/server/libjvm.so]" "jar-not-in-usr-share [usr/lib/rt/jre/lib/jrt-fs.jar]"; do
+  check "lintian: the override of $tag applies" contains "$lint" "O: rt: $tag"
+done
 check "every lintian override carries its reason" \
-  awk '/^O:/ && prev !~ /^N:/ {bad=1} {prev=$0} END {exit bad}' <<<"$overrides"
+  awk '/^O:/ && prev !~ /^N:/ {bad=1} {prev=$0} END {exit bad}' <<<"$lint"
 shown=$("$pack" --inspect "$deb" 2>&1)
 check "--inspect of the package: the shipped runtime used at start" \
   contains "$shown" "runtime: shipped in /usr/lib/rt/./jre/ (library /usr/lib/rt/./jre/lib/server/libjvm.so); used at start"
