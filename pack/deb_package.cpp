@@ -464,8 +464,8 @@ bool WriteDebPackage(const DebRequest& deb, const PackRequest& pack, const std::
     // (dpkg-deb's default) makes such a package 4 per cent smaller than
     // level 1 for four times the packing time (26 s against 6 s for a
     // 48 MiB runtime).
-    int status = RunTool({"dpkg-deb", "--root-owner-group", "-Zxz", shipsRuntime ? "-z1" : "-z6", "--build", root, temp},
-                         env, "", log);
+    const char* level = shipsRuntime ? "-z1" : "-z6";
+    int status = RunTool({"dpkg-deb", "--root-owner-group", "-Zxz", level, "--build", root, temp}, env, "", log);
     if (status != 0) {
         std::string said;
         std::string ignored;

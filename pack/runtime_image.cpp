@@ -223,8 +223,10 @@ bool ValidLocalePatterns(const std::string& text, std::string* error) {
     for (size_t at = 0, end; (end = list.find(',', at)) != std::string::npos; at = end + 1) {
         const std::string pattern = list.substr(at, end - at);
         bool valid = !pattern.empty() && pattern.front() != '-' && pattern.back() != '-';
-        for (char c : pattern)
-            valid = valid && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '*');
+        for (char c : pattern) {
+            const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+            valid = valid && (alphanumeric || c == '-' || c == '*');
+        }
         if (!valid) {
             *error = pattern.empty() ? "an empty locale in '" + text + "'"
                                      : "'" + pattern + "' is not a locale (a language tag such as de or fr-FR, or a "
