@@ -4,7 +4,8 @@
 # and JRuby's -e 'puts 1' where Debian's jruby is installed. Each round runs
 # every side once, in alternation: java -cp, the launcher's first run (its
 # archive removed before) and a later run, the launcher without the cache,
-# and on JDK 24 and later java with a hand-made AOT cache. Prints per side
+# and on JDK 24 and later the launcher with startupcachetraining (first and
+# later runs) and java with a hand-made AOT cache. Prints per side
 # the median, minimum and maximum of wall time and peak resident memory, and
 # the ratios of the medians to java -cp. Runs on JDK 17, and on every other
 # JDK of feature 13 or later under /usr/lib/jvm (JDK 25 where installed).
@@ -49,6 +50,17 @@ run_side() {
   if [[ $app == h2 ]]; then "$work/port_measure" "$h2_port" "$@"; else "$work/measure" "$@"; fi
 }
 
+# wait_assembly DIR: waits until no AOT cache is being assembled in DIR (no
+# record left, no temporary file), at most two minutes; prints the wait in ms.
+wait_assembly() {
+  local start=$(date +%s%N) i
+  for ((i = 0; i < 1200; i++)); do
+    compgen -G "$1/*.aot.conf" > /dev/null || compgen -G "$1/*.tmp" > /dev/null || break
+    sleep 0.1
+  done
+  echo $((($(date +%s%N) - start) / 1000000))
+}
+
 # bench_app HOME FEATURE APP MAIN CLASSPATH ARGS...: one application on the
 # runtime at HOME: java -cp, the launcher with its startup cache (a first
 # run, its archive removed just before, and a later run), the launcher
@@ -69,6 +81,13 @@ bench_app() {
   "$build/bin/tvx-pack" --no-startup-cache --main "$main" "${runtime[@]}" "${setlines[@]}" -o "$d/$app" "$jar" > /dev/null
   "$build/bin/tvx-pack" --main "$main" "${runtime[@]}" "${setlines[@]}" --set "startupcache $d/cache" \
     -o "$d/$app-cached" "$jar" > /dev/null
+  # On 24 and later also with startupcachetraining (a training run first).
+  local train=0
+  if [[ $feature -ge 24 ]]; then
+    train=1
+    "$build/bin/tvx-pack" --main "$main" "${runtime[@]}" "${setlines[@]}" --set "startupcache $d/tcache" \
+      --set "startupcachetraining true" -o "$d/$app-trained" "$jar" > /dev/null
+  fi
   local java=("$home/bin/java" "${props[@]}" -cp "$cp" "$main" "${args[@]}")
   local aot=()
   if [[ $feature -ge 24 ]]; then
@@ -79,26 +98,51 @@ bench_app() {
   for _ in 1 2; do
     run_side "$app" "${java[@]}" > /dev/null
     run_side "$app" "$d/$app-cached" -test "${args[@]}" > /dev/null
+    wait_assembly "$d/cache" > /dev/null
+    if ((train)); then
+      run_side "$app" "$d/$app-trained" -test "${args[@]}" > /dev/null
+      wait_assembly "$d/tcache" > /dev/null
+    fi
     run_side "$app" "$d/$app" -test "${args[@]}" > /dev/null
   done
-  [[ $(ls "$d/cache/${app}_cached-"*.jsa 2> /dev/null | wc -l) == 1 ]] || { echo "$app: no archive was made" >&2; return 1; }
+  [[ $(ls "$d/cache/${app}_cached-"*.jsa "$d/cache/${app}_cached-"*.aot 2> /dev/null | wc -l) == 1 ]] ||
+    { echo "$app: no archive was made" >&2; return 1; }
   local r
-  for r in java first later plain withaot; do : > "$d/$app.$r"; done
+  for r in java first later plain withaot assembly tfirst tlater; do : > "$d/$app.$r"; done
   for ((i = 0; i < rounds; i++)); do
     run_side "$app" "${java[@]}" >> "$d/$app.java"
     rm -f "$d/cache/${app}_cached-"*
     run_side "$app" "$d/$app-cached" -test "${args[@]}" >> "$d/$app.first"
+    # On runtimes 24 and later the AOT cache is assembled after the first
+    # run, in the background: its time until the cache is in place.
+    echo "$(wait_assembly "$d/cache") 0" >> "$d/$app.assembly"
     run_side "$app" "$d/$app-cached" -test "${args[@]}" >> "$d/$app.later"
     run_side "$app" "$d/$app" -test "${args[@]}" >> "$d/$app.plain"
+    if ((train)); then
+      rm -f "$d/tcache/${app}_trained-"*
+      run_side "$app" "$d/$app-trained" -test "${args[@]}" >> "$d/$app.tfirst"
+      wait_assembly "$d/tcache" > /dev/null
+      run_side "$app" "$d/$app-trained" -test "${args[@]}" >> "$d/$app.tlater"
+    fi
     [[ ${#aot[@]} -gt 0 ]] && run_side "$app" "${aot[@]}" >> "$d/$app.withaot"
   done
   report "java -cp" "$d/$app.java" "$d/$app.java"
   report "launcher, cache, first run" "$d/$app.first" "$d/$app.java"
   report "launcher, cache, later runs" "$d/$app.later" "$d/$app.java"
+  if [[ $feature -ge 24 ]]; then
+    read -r t tmin tmax <<< "$(stats 1 "$d/$app.assembly")"
+    printf "  %-26s %7.1f ms [%7.1f..%7.1f] after the first run's exit, in the background\n" \
+      "AOT cache assembled" "$t" "$tmin" "$tmax"
+  fi
   report "launcher, no cache" "$d/$app.plain" "$d/$app.java"
+  if ((train)); then
+    report "training run first" "$d/$app.tfirst" "$d/$app.java"
+    report "  later runs" "$d/$app.tlater" "$d/$app.java"
+  fi
   if [[ -s $d/$app.withaot ]]; then
     report "java, hand-made AOT cache" "$d/$app.withaot" "$d/$app.java"
     report "  later runs to AOT cache" "$d/$app.later" "$d/$app.withaot"
+    ((train)) && report "  training later to AOT" "$d/$app.tlater" "$d/$app.withaot"
   fi
 }
 

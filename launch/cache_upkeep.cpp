@@ -141,6 +141,10 @@ int SweepAt(int dir, const char* keep, unsigned long long capBytes, time_t now) 
             if (now - st.st_mtim.tv_sec > kStaleTemporarySeconds) unlinkat(dir, n, 0);
             continue;
         }
+        if (EndsWith(n, ".aot.conf") || EndsWith(n, ".aot.list") || EndsWith(n, ".aot.no")) {
+            if (now - st.st_mtim.tv_sec > kAotLeftoverSeconds) unlinkat(dir, n, 0);
+            continue;
+        }
         const bool stamp = EndsWith(n, ".ok"), source = EndsWith(n, ".src");
         if (stamp || source) {
             // Left behind by an archive that is gone.

@@ -102,7 +102,7 @@ bool TakeException(JNIEnv* env, bool describe, MyCString* text) {
 
 }  // namespace
 
-CJvmLauncher::CJvmLauncher() : m_library(nullptr), m_jvm(nullptr), m_env(nullptr), m_beforeMain(nullptr) {}
+CJvmLauncher::CJvmLauncher() : m_library(nullptr), m_jvm(nullptr), m_env(nullptr), m_beforeMain(nullptr), m_outputHook(nullptr) {}
 
 CJvmLauncher::~CJvmLauncher() {}
 
@@ -137,13 +137,18 @@ int CJvmLauncher::LaunchJVM(const char* path) {
     if (!create) return kMsgJreNotValid;
 
     const int given = m_optionOffsets.GetSize();
-    const int count = given + 2;
+    const int count = given + (m_outputHook ? 3 : 2);
     JavaVMOption* options = static_cast<JavaVMOption*>(calloc(count, sizeof(JavaVMOption)));
+    if (!options) return kMsgJvmStartFailed;
     for (int i = 0; i < given; ++i) options[i].optionString = m_optionText.Data() + m_optionOffsets[i];
     options[given].optionString = const_cast<char*>("exit");
     options[given].extraInfo = reinterpret_cast<void*>(&CreationExitHook);
     options[given + 1].optionString = const_cast<char*>("abort");
     options[given + 1].extraInfo = reinterpret_cast<void*>(&CreationAbortHook);
+    if (m_outputHook) {
+        options[given + 2].optionString = const_cast<char*>("vfprintf");
+        options[given + 2].extraInfo = reinterpret_cast<void*>(m_outputHook);
+    }
 
     JavaVMInitArgs args;
     memset(&args, 0, sizeof args);

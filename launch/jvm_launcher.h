@@ -4,6 +4,8 @@
 #define TVX_LAUNCH_JVM_LAUNCHER_H
 
 #include <jni.h>
+#include <stdarg.h>
+#include <stdio.h>
 
 #include "base/my_string.h"
 #include "base/platform.h"
@@ -37,6 +39,10 @@ public:
     // Called once the main class and its main method are found, just before
     // main is invoked.
     void SetBeforeMain(void (*hook)()) { m_beforeMain = hook; }
+    // The runtime's own printing (its "tty") goes through `hook` instead of
+    // straight to the standard streams (the JNI "vfprintf" option).
+    typedef jint(JNICALL* OutputHook)(FILE* stream, const char* format, va_list args);
+    void SetOutputHook(OutputHook hook) { m_outputHook = hook; }
 
     JavaVM* GetJavaVM() const { return m_jvm; }
     JNIEnv* GetEnv() const { return m_env; }
@@ -50,6 +56,7 @@ private:
     JavaVM* m_jvm;
     JNIEnv* m_env;
     void (*m_beforeMain)();
+    OutputHook m_outputHook;
     MyCString m_exception;
 };
 

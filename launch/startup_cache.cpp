@@ -5,7 +5,9 @@
 // matches, because a truncated or rewritten archive can crash the runtime
 // while it maps it. The archive is never written in place, so a concurrent
 // start never sees half an archive. Runtimes from 13 on take these options
-// (24 and later also log under "aot"); older ones get nothing.
+// (24 and later also log under "aot"); older ones get nothing. From 24 on,
+// the runtime's ahead-of-time cache is made instead where it can be (see
+// aot_cache.h): a first run records, an assembler makes the cache after it.
 //
 // The runtime maps the archive as code of this process, so the directory is
 // trusted only as a whole path (every directory from the root down belongs
@@ -17,6 +19,7 @@
 #include "launch/startup_cache.h"
 
 #include <dirent.h>
+#include <initializer_list>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -34,6 +37,7 @@
 #include "base/explain.h"
 #include "base/trusted_dir.h"
 #include "launch/base_archive.h"
+#include "launch/aot_cache.h"
 #include "launch/cache_upkeep.h"
 #include "launch/jvm_launcher.h"
 #include "settings/runtime_release.h"
@@ -47,7 +51,7 @@ namespace {
 const int kFirstDynamicArchiveFeature = 13;
 const int kHighestFeature = 999;
 // The end of an archive's name that changes with the files' identity: the
-// identity hash's 16 hexadecimal digits and ".jsa".
+// identity hash's 16 hexadecimal digits and ".jsa" (or ".aot").
 const int kIdentitySuffixLength = 16 + 4;
 // The first runtime feature whose class-data messages also log under "aot".
 const int kFirstAotLoggingFeature = 24;
@@ -66,6 +70,11 @@ char g_exe[PATH_MAX];
 char g_jvm[PATH_MAX];
 bool g_sweep = false;
 unsigned long long g_cap = 0;
+// A recording run: the temporary file is the record, and the assembly's
+// command line (allocated once, never freed: it is read at exit).
+bool g_recording = false;
+bool g_training = false;
+MyCStringArray* g_assembly = nullptr;
 
 unsigned long long Fnv1a(unsigned long long hash, const void* data, size_t size) {
     const unsigned char* p = static_cast<const unsigned char*>(data);
@@ -92,6 +101,24 @@ bool HashIdentity(const char* path, unsigned long long* hash) {
 // is removed. Then the sweep, when one is due (always after a new archive).
 void AtExit() {
     if (g_dir < 0) return;
+    if (g_temporary[0] && g_recording) {
+        // The record goes into place and its assembly starts; a run that
+        // recorded nothing marks the cache as one that cannot be made.
+        struct stat st;
+        const MyCString record = aot_cache::RecordName(g_archive, g_training);
+        int fd = -1;
+        if (fstatat(g_dir, g_temporary, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+            renameat(g_dir, g_temporary, g_dir, record) == 0) {
+            fchmodat(g_dir, record, 0600, 0);
+            if (!aot_cache::RecordBusyAt(g_dir, record, &fd) && fd >= 0)
+                aot_cache::StartAssembly(g_dir, fd, g_training, g_archive, *g_assembly, g_exe, g_jvm, g_cap);
+        } else {
+            unlinkat(g_dir, g_temporary, 0);
+            startup_cache::WriteNewFileAt(g_dir, aot_cache::FailedName(g_archive), "", 0);
+        }
+        g_temporary[0] = '\0';
+        g_sweep = false;
+    }
     if (g_temporary[0]) {
         struct stat st;
         if (fstatat(g_dir, g_temporary, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
@@ -137,7 +164,8 @@ void KeepForExit(int held, const MyCString& name, const char* exePath, const cha
 
 // Removes what older runs left for this executable and runtime: archives of
 // an earlier build of either (same paths, other identity) and temporary
-// files of runs killed while the runtime wrote.
+// files of runs killed while the runtime wrote. Files of the same identity
+// (the other kind of archive, the AOT cache's record or failure mark) stay.
 void RemoveLeftovers(int dir, const MyCString& name, int prefixLength) {
     int listing = dup(dir);
     if (listing < 0) return;
@@ -151,8 +179,9 @@ void RemoveLeftovers(int dir, const MyCString& name, int prefixLength) {
     while (struct dirent* entry = readdir(d)) {
         const char* n = entry->d_name;
         if (strncmp(n, name, static_cast<size_t>(prefixLength)) != 0) continue;
-        if (strncmp(n, name, static_cast<size_t>(name.GetLength())) == 0) {
-            // This archive's own temporary files: only stale ones.
+        // The name without its ".jsa" or ".aot".
+        if (strncmp(n, name, static_cast<size_t>(name.GetLength()) - 4) == 0) {
+            // This identity's own temporary files: only stale ones.
             size_t length = strlen(n);
             struct stat st;
             if (length > 4 && strcmp(n + length - 4, ".tmp") == 0 && fstatat(dir, n, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -191,6 +220,20 @@ bool HasBaseArchive(const char* jvmPath, const CJvmLauncher& launcher, const cha
     MyCString path(jvmPath, static_cast<int>(slash + 1 - jvmPath));
     path += *name;
     return access(path.c_str(), R_OK) == 0;
+}
+
+// Why no dynamic archive can be made on the runtime at `jvmPath` with this
+// start's options (its base archive is missing), or "" when one can.
+MyCString NoBaseArchive(const char* jvmPath, const CJvmLauncher& launcher) {
+    const char* base = nullptr;
+    MyCString why;
+    if (HasBaseArchive(jvmPath, launcher, &base)) return why;
+    if (!base)
+        why = "the options turn off compressed class pointers, with which the runtime maps no base class-data archive "
+              "to build one on";
+    else
+        why.Format("the runtime has no base class-data archive (lib/server/%s) to build one on", base);
+    return why;
 }
 
 // True when an option of the application already decides about class
@@ -243,21 +286,19 @@ void Refuse(const char* why, bool logIt) {
 
 namespace startup_cache {
 
-MyCString StampName(const char* archive) {
+MyCString NameBeside(const char* archive, const char* suffix) {
     MyCString name(archive);
-    name += ".ok";
+    name += suffix;
     return name;
 }
 
-MyCString SourceName(const char* archive) {
-    MyCString name(archive);
-    name += ".src";
-    return name;
-}
+MyCString StampName(const char* archive) { return NameBeside(archive, ".ok"); }
+
+MyCString SourceName(const char* archive) { return NameBeside(archive, ".src"); }
 
 bool IsArchiveName(const char* name) {
     size_t length = strlen(name);
-    return length > 4 && strcmp(name + length - 4, ".jsa") == 0;
+    return length > 4 && (strcmp(name + length - 4, ".jsa") == 0 || strcmp(name + length - 4, ".aot") == 0);
 }
 
 MyCString TemporaryName(const char* base) {
@@ -405,6 +446,60 @@ MyCString ArchiveName(const char* exePath, const char* jvmPath) {
 
 }  // namespace startup_cache
 
+namespace {
+
+// Which kind of archive a start works with: the runtime's ahead-of-time
+// cache where it can be made, else the dynamic archive.
+struct Road {
+    bool aot = false;
+    bool training = false;  // startupcachetraining: a training run records
+    MyCString java;         // bin/java, for the assembly
+};
+
+// Uses the AOT cache `name`: its options, and a use noted.
+void UseAot(CJvmLauncher& launcher, int held, const MyCString& through, const MyCString& name) {
+    MyCString option("-XX:AOTCache=");
+    option += through;
+    option += name;
+    launcher.AddOption(option);
+    startup_cache::NoteUseAt(held, name);
+}
+
+// A recording run for the AOT cache `name`: false when the record's
+// temporary file cannot be made (`why` says so).
+bool Record(CJvmLauncher& launcher, const Road& road, int held, const MyCString& through, const MyCString& name,
+            MyCString* why) {
+    const MyCString temporary = TemporaryName(name);
+    if (temporary.IsEmpty() || !startup_cache::WriteNewFileAt(held, temporary, "", 0)) {
+        why->Format("cannot write in the cache directory: %s", strerror(errno));
+        return false;
+    }
+    if (!g_assembly) {
+        g_assembly = new MyCStringArray;
+        aot_cache::AssemblyCommand(road.java, launcher, *g_assembly);
+    }
+    memcpy(g_temporary, temporary.c_str(), static_cast<size_t>(temporary.GetLength()) + 1);
+    g_recording = true;
+    g_training = road.training;
+    MyCString path(through);
+    path += temporary;
+    if (road.training) {
+        aot_cache::QuietenRecordNotice(path);
+        launcher.SetOutputHook(aot_cache::RecordRunOutput);
+        launcher.AddOption("-XX:AOTMode=record");
+        MyCString option("-XX:AOTConfiguration=");
+        option += path;
+        launcher.AddOption(option);
+    } else {
+        MyCString option("-XX:DumpLoadedClassList=");
+        option += path;
+        launcher.AddOption(option);
+    }
+    return true;
+}
+
+}  // namespace
+
 void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const char* jvmPath, bool dryRun) {
     using namespace startup_cache;
     g_dryRun = dryRun;
@@ -421,31 +516,69 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
         why.Format("runtime feature %d keeps no archive of application classes", feature);
         return Refuse(why, false);
     }
-    const char* base = nullptr;
-    if (!HasBaseArchive(jvmPath, launcher, &base)) {
-        if (!base) return Refuse("the options turn off compressed class pointers, with which the runtime maps no base "
-                                 "class-data archive to build one on", false);
-        why.Format("the runtime has no base class-data archive (lib/server/%s) to build one on", base);
-        return Refuse(why, false);
+    Road road;
+    if (feature >= aot_cache::kFirstFeature) {
+        road.java = aot_cache::JavaOf(jvmPath);
+        const char* obstacle =
+            road.java.IsEmpty() ? "the runtime has no bin/java to assemble one with" : aot_cache::Obstacle(launcher);
+        road.aot = !obstacle;
+        road.training = CSettingsLoader::EnvProcess(loader.GetCommon("startupcachetraining"), false).CompareNoCase(
+                            "true") == 0;
+        if (obstacle) CExplain::Fact("startup cache: no ahead-of-time cache (%s): a dynamic archive instead", obstacle);
+    }
+    if (!road.aot) {
+        why = NoBaseArchive(jvmPath, launcher);
+        if (!why.IsEmpty()) return Refuse(why, false);
     }
     const char* source = "";
     MyCString dir =
         CacheDirectory(value.CompareNoCase("true") == 0 ? "true" : loader.ToAbsolutePath(value).c_str(), &source);
     if (dir.IsEmpty()) return Refuse("no cache directory (none of CACHE_DIRECTORY, XDG_CACHE_HOME, HOME is set)", true);
     CExplain::Fact("startup cache: directory %s (from %s)", dir.c_str(), source);
-    const MyCString name = ArchiveName(loader.ExePath(), jvmPath);
+    MyCString name = ArchiveName(loader.ExePath(), jvmPath);
     if (name.IsEmpty()) return Refuse("the executable or the runtime library cannot be examined", false);
     if (name.GetLength() + 32 > NAME_MAX) return Refuse("the archive's name is too long", true);
+    if (road.aot) {
+        name.SetSize(name.GetLength() - 4);
+        name += ".aot";
+    }
     MyCString archive(dir);
     archive += "/";
     archive += name;
+    const char* kind = road.aot ? ", ahead-of-time cache" : "";
+    // What a first run records for an AOT cache.
+    const char* recording = road.training ? "a training run" : "the classes this run loads";
     const int held = OpenTrustedDirectory(dir, &why, !dryRun);
     if (held < 0 && dryRun && strstr(why.c_str(), " does not exist yet")) {
-        CExplain::Fact("startup cache: would create %s at exit (runtime feature %d; none made yet)", archive.c_str(),
-                       feature);
+        if (road.aot)
+            CExplain::Fact("startup cache: would record %s for %s and assemble it after exit (runtime feature "
+                           "%d%s; none made yet)",
+                           recording, archive.c_str(), feature, kind);
+        else
+            CExplain::Fact("startup cache: would create %s at exit (runtime feature %d; none made yet)",
+                           archive.c_str(), feature);
         return;
     }
     if (held < 0) return Refuse(why, true);
+    if (road.aot) {
+        struct stat st;
+        if (fstatat(held, aot_cache::FailedName(name), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            // An assembly for these very files failed: the dynamic archive.
+            CExplain::Fact("startup cache: no ahead-of-time cache (assembling %s failed): a dynamic archive instead",
+                           archive.c_str());
+            road.aot = false;
+            name = aot_cache::DynamicName(name);
+            archive = dir;
+            archive += "/";
+            archive += name;
+            kind = "";
+            why = NoBaseArchive(jvmPath, launcher);
+            if (!why.IsEmpty()) {
+                close(held);
+                return Refuse(why, false);
+            }
+        }
+    }
     // The runtime reaches the archive through the held directory.
     MyCString through;
     through.Format("/proc/self/fd/%d/", held);
@@ -463,22 +596,60 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
     }
     const time_t now = time(nullptr);
     const char* problem = ArchiveProblemAt(held, name);
+    // An AOT cache not made yet may have a record waiting for its assembly,
+    // held by a running assembler or left by one that was killed.
+    int record = -1;
+    bool assembling = false, trainingRecord = false;
+    for (bool training : {true, false}) {
+        if (!road.aot || !problem || assembling || record >= 0) break;
+        assembling = aot_cache::RecordBusyAt(held, aot_cache::RecordName(name, training), &record);
+        trainingRecord = training;
+    }
     if (dryRun) {
-        if (problem)
+        if (record >= 0) close(record);
+        if (!problem)
+            CExplain::Fact("startup cache: would use %s (runtime feature %d%s)", archive.c_str(), feature, kind);
+        else if (assembling)
+            CExplain::Fact("startup cache: would go without, %s is being assembled", archive.c_str());
+        else if (record >= 0)
+            CExplain::Fact("startup cache: would assemble %s from an earlier run's record and go without",
+                           archive.c_str());
+        else if (road.aot)
+            CExplain::Fact("startup cache: would record %s for %s and assemble it after exit (runtime feature "
+                           "%d%s; %s)",
+                           recording, archive.c_str(), feature, kind, problem);
+        else
             CExplain::Fact("startup cache: would create %s at exit (runtime feature %d; %s)", archive.c_str(), feature,
                            problem);
-        else
-            CExplain::Fact("startup cache: would use %s (runtime feature %d)", archive.c_str(), feature);
+        close(held);
+        return;
+    }
+    if (assembling || record >= 0) {
+        if (assembling) {
+            CExplain::Fact("startup cache: not used this run, %s is being assembled", archive.c_str());
+        } else {
+            // The assembler started at an earlier exit did not finish.
+            MyCStringArray command;
+            aot_cache::AssemblyCommand(road.java, launcher, command);
+            aot_cache::StartAssembly(held, record, trainingRecord, name, command, loader.ExePath(), jvmPath, cap);
+            CExplain::Fact("startup cache: assembling %s from an earlier run's record, in the background; this run "
+                           "goes without",
+                           archive.c_str());
+        }
         close(held);
         return;
     }
     if (!problem) {
-        CExplain::Fact("startup cache: using %s (runtime feature %d)", archive.c_str(), feature);
-        MyCString option("-XX:SharedArchiveFile=");
-        option += through;
-        option += name;
-        launcher.AddOption(option);
-        NoteUseAt(held, name);
+        CExplain::Fact("startup cache: using %s (runtime feature %d%s)", archive.c_str(), feature, kind);
+        if (road.aot) {
+            UseAot(launcher, held, through, name);
+        } else {
+            MyCString option("-XX:SharedArchiveFile=");
+            option += through;
+            option += name;
+            launcher.AddOption(option);
+            NoteUseAt(held, name);
+        }
         if (SweepDueAt(held, now)) {
             KeepForExit(held, name, loader.ExePath(), jvmPath, cap);
             g_sweep = true;
@@ -493,28 +664,43 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
         // Name prefix shared by every archive of this executable path and
         // runtime path: the name up to its identity hash.
         RemoveLeftovers(held, name, name.GetLength() - kIdentitySuffixLength);
-        const MyCString temporary = TemporaryName(name);
-        int fd = temporary.IsEmpty() ? -1
-                                     : openat(held, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            why.Format("cannot write in %s: %s", dir.c_str(), strerror(errno));
-            close(held);
-            return Refuse(why, true);
+        if (road.aot) {
+            if (!Record(launcher, road, held, through, name, &why)) {
+                close(held);
+                return Refuse(why, true);
+            }
+            KeepForExit(held, name, loader.ExePath(), jvmPath, cap);
+            CExplain::Fact("startup cache: recording %s for %s (runtime feature %d%s; %s); assembled after exit in "
+                           "the background, which then sweeps %s (cap %s)",
+                           recording, archive.c_str(), feature, kind, problem, dir.c_str(), CapText(cap).c_str());
+        } else {
+            const MyCString temporary = TemporaryName(name);
+            int fd = temporary.IsEmpty()
+                         ? -1
+                         : openat(held, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd < 0) {
+                why.Format("cannot write in %s: %s", dir.c_str(), strerror(errno));
+                close(held);
+                return Refuse(why, true);
+            }
+            close(fd);
+            memcpy(g_temporary, temporary.c_str(), static_cast<size_t>(temporary.GetLength()) + 1);
+            KeepForExit(held, name, loader.ExePath(), jvmPath, cap);
+            g_sweep = true;
+            CExplain::Fact("startup cache: creating %s at exit (runtime feature %d; %s), then sweeps %s (cap %s)",
+                           archive.c_str(), feature, problem, dir.c_str(), CapText(cap).c_str());
+            MyCString option("-XX:ArchiveClassesAtExit=");
+            option += through;
+            option += temporary;
+            launcher.AddOption(option);
         }
-        close(fd);
-        memcpy(g_temporary, temporary.c_str(), static_cast<size_t>(temporary.GetLength()) + 1);
-        KeepForExit(held, name, loader.ExePath(), jvmPath, cap);
-        g_sweep = true;
-        CExplain::Fact("startup cache: creating %s at exit (runtime feature %d; %s), then sweeps %s (cap %s)",
-                       archive.c_str(), feature, problem, dir.c_str(), CapText(cap).c_str());
-        MyCString option("-XX:ArchiveClassesAtExit=");
-        option += through;
-        option += temporary;
-        launcher.AddOption(option);
     }
     // A missing, foreign or unusable archive is then skipped silently: the
     // runtime's class-sharing messages would go to the user's terminal.
-    launcher.AddOption("-Xshare:auto");
+    // (The AOT cache's options refuse -Xshare; a cache that cannot be used
+    // is skipped all the same. A class list is written with the base
+    // archive mapped.)
+    if (!road.aot || (problem && !road.training)) launcher.AddOption("-Xshare:auto");
     if (!ownLogging)
         launcher.AddOption(feature >= kFirstAotLoggingFeature ? "-Xlog:cds*=off,aot*=off" : "-Xlog:cds*=off");
 }

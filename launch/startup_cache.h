@@ -27,7 +27,9 @@ namespace startup_cache {
 // Temporary files of runs killed while writing are removed after this.
 const time_t kStaleTemporarySeconds = 3600;
 
-// The names beside an archive: its stamp and its source file.
+// The names beside an archive: `archive` followed by `suffix`; its stamp
+// and its source file.
+MyCString NameBeside(const char* archive, const char* suffix);
 MyCString StampName(const char* archive);
 MyCString SourceName(const char* archive);
 // True for the name of an archive (not of a file beside one).

@@ -34,6 +34,18 @@ bool IsPlainUserName(const char* name) {
     return true;
 }
 
+// A name systemd takes for CacheDirectory= (below /var/cache, one level).
+bool IsUnitDirectoryName(const char* name) {
+    if (!name[0] || name[0] == '.' || strlen(name) > 200) return false;
+    for (const char* p = name; *p; ++p) {
+        char c = *p;
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+                  c == '-' || c == '.' || c == '@';
+        if (!ok) return false;
+    }
+    return true;
+}
+
 void Append(MyCString& text, const char* part) { text += part; }
 
 void AppendLine(MyCString& text, const char* key, const char* value) {
@@ -130,6 +142,7 @@ int BuildDropInSystemD(ServiceScript& buffer, const SystemdOptions& options, con
             text += "\n";
         }
     }
+    if (!options.cacheDirectory.IsEmpty()) AppendLine(text, "CacheDirectory=", options.cacheDirectory);
     if (!options.restart.IsEmpty()) AppendLine(text, "Restart=", options.restart);
     if (options.watchdogSeconds) AppendSeconds(text, "WatchdogSec=", options.watchdogSeconds);
     if (options.stopSeconds) AppendSeconds(text, "TimeoutStopSec=", options.stopSeconds);
@@ -154,7 +167,13 @@ MyCString ReadSystemdOptions(SystemdOptions& options) {
     MyCString stop = loader->GetCommon("stoptimeout");
     MyCString network = loader->GetCommon("servicenetwork");
     MyCString ready = loader->GetCommon("serviceready");
-    return ParseSystemdOptions(user, restart, watchdog, stop, network, ready, options);
+    MyCString result = ParseSystemdOptions(user, restart, watchdog, stop, network, ready, options);
+    // A service of its own user keeps its startup cache in the directory
+    // systemd makes for it (a root service uses /var/cache/tvx).
+    MyCString cache = CSettingsLoader::EnvProcess(loader->GetCommon("startupcache"), false);
+    if (result.IsEmpty() && !options.user.IsEmpty() && cache.CompareNoCase("true") == 0 && IsUnitDirectoryName(prog))
+        options.cacheDirectory = prog;
+    return result;
 }
 
 namespace {

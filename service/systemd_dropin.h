@@ -15,6 +15,10 @@ struct SystemdOptions {
     unsigned stopSeconds = 0;       // stoptimeout, 0: none
     bool networkOnline = false;     // servicenetwork true
     bool applicationReady = false;  // serviceready application
+    // The unit's CacheDirectory= (startupcache true): systemd makes
+    // /var/cache/NAME for the service's user, and the launcher keeps its
+    // startup cache there ($CACHE_DIRECTORY) when the user has no home.
+    MyCString cacheDirectory;
 };
 
 // The raw setting values (null or empty when absent) checked and read into

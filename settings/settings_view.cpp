@@ -34,6 +34,16 @@ const SettingsKeyInfo kSettingsKeys[] = {
     {"vm", false, false, "no preference"},
     {"disableexternal", false, true, "the external file is used"},
     {"startupcache", false, false, "false"},
+    {"startupcachemax", false, false, "1G"},
+    {"startupcachetraining", false, false, "false: a first run lists the classes it loads"},
+    {"logmaxsize", false, false, "the log files are not rotated by size"},
+    {"logkeep", false, false, "5"},
+    {"serviceuser", false, false, "the service runs as the user who starts it"},
+    {"servicerestart", false, false, "the unit's default"},
+    {"servicewatchdog", false, false, "no watchdog"},
+    {"stoptimeout", false, false, "the unit's default"},
+    {"servicenetwork", false, false, "false"},
+    {"serviceready", false, false, "main"},
     {nullptr, false, false, nullptr},
 };
 

@@ -109,8 +109,27 @@ TEST_F(StartupCacheSweep, RemovesWhatCanNeverBeUsedAgain) {
     // Not the cache's: an archive without a source file (an older
     // launcher's) is left to the cap.
     tvxtest::WriteFile(cache / "legacy-0-0-0.jsa", "l");
+    // An AOT cache of a deleted executable goes like any archive. The record
+    // of an assembly that never finished and the mark of a failed one go
+    // after a week (the failed assembly is then tried again).
+    const std::string aotDeleted = Archive(files / "aot-deleted", jvm, 100, 10);
+    ASSERT_EQ(rename((cache / aotDeleted).c_str(), (cache / "aotdel.aot").c_str()), 0);
+    ASSERT_TRUE(WriteStampAt(fd, "aotdel.aot"));
+    ASSERT_TRUE(WriteSourceAt(fd, "aotdel.aot", (files / "aot-deleted").c_str(), jvm.c_str()));
+    unlink((files / "aot-deleted").c_str());
+    for (const char* name : {"week.aot.conf", "week.aot.no", "day.aot.conf", "day.aot.no"})
+        tvxtest::WriteFile(cache / name, "r");
+    const struct timespec week[2] = {{now - kAotLeftoverSeconds - 60, 0}, {now - kAotLeftoverSeconds - 60, 0}};
+    const struct timespec day[2] = {{now - 86400, 0}, {now - 86400, 0}};
+    for (const char* name : {"week.aot.conf", "week.aot.no"}) ASSERT_EQ(utimensat(fd, name, week, 0), 0);
+    for (const char* name : {"day.aot.conf", "day.aot.no"}) ASSERT_EQ(utimensat(fd, name, day, 0), 0);
 
-    EXPECT_EQ(SweepAt(fd, "", kDefaultCapBytes, now), 3);
+    EXPECT_EQ(SweepAt(fd, "", kDefaultCapBytes, now), 4);
+    EXPECT_TRUE(Gone("aotdel.aot"));
+    EXPECT_FALSE(tvxtest::FileExists(cache / "week.aot.conf"));
+    EXPECT_FALSE(tvxtest::FileExists(cache / "week.aot.no"));
+    EXPECT_TRUE(tvxtest::FileExists(cache / "day.aot.conf"));
+    EXPECT_TRUE(tvxtest::FileExists(cache / "day.aot.no"));
     EXPECT_TRUE(Kept(kept));
     EXPECT_TRUE(Gone(deleted));
     EXPECT_TRUE(Gone(rebuilt));

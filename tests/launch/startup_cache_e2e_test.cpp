@@ -445,14 +445,190 @@ TEST_F(StartupCache, OldRuntimesAndOwnSharingOptionsGetNothing) {
     EXPECT_FALSE(tvxtest::FileExists(Dir()));
 }
 
-TEST_F(StartupCache, Jdk25WhereInstalled) {
-    if (tvxtest::CrossBuild()) GTEST_SKIP() << "the JDKs beside OpenJDK 17 here are x86-64 ones";
-    const std::string jdk25 = tvxtest::Shell("ls -d /usr/lib/jvm/*25* 2>/dev/null | head -1").out;
-    if (jdk25.empty()) GTEST_SKIP() << "no JDK 25 on this machine";
-    const std::string home = jdk25.substr(0, jdk25.size() - 1);
-    app.Repack({"startupcache true", "jre_order c", "jvmdll " + home + "/lib/server/libjvm.so"}, kProbe);
-    EXPECT_NE(StartNormally(Options()).find("creating "), std::string::npos);
-    EXPECT_NE(StartNormally(Options()).find("(runtime feature 25)"), std::string::npos);
+// A JDK of feature 24 or later for this build's processor, or "".
+std::string AotCapableJdk() {
+    if (tvxtest::CrossBuild()) return "";
+    return tvxtest::Shell("grep -lE '^JAVA_VERSION=\"(2[4-9]|[3-9][0-9])' /usr/lib/jvm/*/release 2>/dev/null | "
+                          "head -1 | sed 's,/release$,,'")
+        .out;
+}
+
+std::string Trimmed(std::string text) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+// The JDK's ahead-of-time cache: a first run records, a background
+// assembler makes the cache after it, later runs use it; where it cannot be
+// made, the dynamic archive stands in. Nothing the runtime prints about any
+// of it reaches the user.
+class AotCache : public StartupCache {
+protected:
+    void SetUp() override {
+        jdk = Trimmed(AotCapableJdk());
+        if (jdk.empty()) GTEST_SKIP() << "no JDK of feature 24 or later for this processor under /usr/lib/jvm";
+    }
+    void UseRuntime(const std::string& home) {
+        app.Repack({"startupcache true", "jre_order c", "jvmdll " + home + "/lib/server/libjvm.so"}, kProbe);
+    }
+    // A runtime home of links into the real one, whose bin/java is the
+    // script `java` (none when empty): the launcher takes its bin/java
+    // from there, the runtime itself stays the real one.
+    std::string LinkedHome(const std::string& java) {
+        const std::string home = links.path() + "/jdk";
+        Sh("mkdir -p '" + home + "/bin' && ln -sfn '" + jdk + "/lib' '" + home + "/lib' && cp '" + jdk +
+           "/release' '" + home + "/'");
+        if (!java.empty()) {
+            tvxtest::WriteFile(home + "/bin/java", "#!/bin/sh\n" + java + "\n");
+            Sh("chmod 755 '" + home + "/bin/java'");
+        }
+        return home;
+    }
+    // Waits (up to two minutes) for the assembly's end: no record left, and
+    // a published cache or the mark of a failure.
+    ::testing::AssertionResult AssemblyEnds() {
+        for (int i = 0; i < 1200; ++i) {
+            if (Only(".aot.list").empty() && Only(".aot.conf").empty() &&
+                (!Only(".aot.ok").empty() || !Only(".aot.no").empty()))
+                return ::testing::AssertionSuccess();
+            usleep(100000);
+        }
+        return ::testing::AssertionFailure() << "the assembly did not end: " << tvxtest::Shell("ls -la " + Dir()).out;
+    }
+    // The one name in the cache directory that ends with `suffix`.
+    std::string Only(const std::string& suffix) {
+        std::string found;
+        for (const std::string& n : ListDir(Dir()))
+            if (n.size() > suffix.size() && n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
+                found = found.empty() ? Dir() + "/" + n : "more than one";
+        return found;
+    }
+    std::string jdk;
+    tvxtest::TempDir links;
+};
+
+TEST_F(AotCache, AFirstRunRecordsTheAssemblyFollowsLaterRunsUseIt) {
+    UseRuntime(jdk);
+    RunOptions dry = Options();
+    dry.setEnv["TVX_EXPLAIN"] = "dry";
+    RunResult r = app.Run({}, dry);
+    EXPECT_NE(r.err.find("startup cache: would record the classes this run loads for " + Dir() + "/app-"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(".aot and assemble it after exit (runtime feature "), std::string::npos) << r.err;
+    EXPECT_FALSE(tvxtest::FileExists(Dir())) << "a dry run makes nothing";
+
+    const std::string said = StartNormally(Options());
+    EXPECT_NE(said.find("startup cache: recording the classes this run loads for " + Dir() + "/app-"), std::string::npos) << said;
+    ASSERT_TRUE(AssemblyEnds());
+    const std::string cache = Only(".aot");
+    ASSERT_EQ(cache.rfind(Dir() + "/app-", 0), 0u) << tvxtest::Shell("ls -la " + Dir()).out;
+    const std::string name = cache.substr(Dir().size() + 1);
+    EXPECT_EQ(ListDir(Dir()), (std::set<std::string>{name, name + ".ok", name + ".src", "swept"}));
+    struct stat st;
+    ASSERT_EQ(stat(cache.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u) << "the cache is this user's alone";
+
+    r = app.Run({}, dry);
+    EXPECT_NE(r.err.find("startup cache: would use " + cache + " (runtime feature "), std::string::npos) << r.err;
+    const std::string later = StartNormally(Options());
+    EXPECT_NE(later.find("startup cache: using " + cache + " (runtime feature "), std::string::npos) << later;
+    EXPECT_NE(later.find(", ahead-of-time cache)"), std::string::npos) << later;
+    // A rebuilt executable is never served the old cache: it records anew,
+    // and the old one goes.
+    UseRuntime(jdk);
+    EXPECT_NE(StartNormally(Options()).find("recording the classes this run loads for"), std::string::npos);
+    ASSERT_TRUE(AssemblyEnds());
+    EXPECT_FALSE(tvxtest::FileExists(cache));
+    EXPECT_NE(Only(".aot"), "") << tvxtest::Shell("ls -la " + Dir()).out;
+
+    // With startupcachetraining the first run is a training run: the
+    // runtime writes its record at exit and says so on standard output,
+    // which the launcher holds back (StartNormally checks the output).
+    app.Repack({"startupcache true", "startupcachetraining true", "jre_order c",
+                "jvmdll " + jdk + "/lib/server/libjvm.so"},
+               kProbe);
+    EXPECT_NE(StartNormally(Options()).find("startup cache: recording a training run for " + Dir() + "/app-"),
+              std::string::npos);
+    ASSERT_TRUE(AssemblyEnds());
+    EXPECT_NE(StartNormally(Options()).find("using " + Only(".aot") + " (runtime feature "), std::string::npos);
+}
+
+// Where the AOT cache cannot be made, the dynamic archive stands in: a
+// runtime without bin/java (trimmed), a directory on the class path, and an
+// assembly that failed (its mark keeps later runs from recording again).
+TEST_F(AotCache, WhereItCannotBeMadeTheDynamicArchiveStandsIn) {
+    {
+        SCOPED_TRACE("no bin/java");
+        UseRuntime(LinkedHome(""));
+        const std::string said = StartNormally(Options());
+        EXPECT_NE(said.find("no ahead-of-time cache (the runtime has no bin/java to assemble one with): a dynamic "
+                            "archive instead"),
+                  std::string::npos)
+            << said;
+        EXPECT_NE(said.find("creating " + Dir() + "/app-"), std::string::npos) << said;
+        EXPECT_NE(Only(".jsa"), "");
+        EXPECT_NE(StartNormally(Options()).find("using " + Only(".jsa")), std::string::npos);
+    }
+    {
+        SCOPED_TRACE("a directory on the class path");
+        tvxtest::TempDir classes;
+        app.Repack({"startupcache true", "jre_order c", "jvmdll " + jdk + "/lib/server/libjvm.so",
+                    "classpath " + classes.path()},
+                   kProbe);
+        const std::string said = StartNormally(Options());
+        EXPECT_NE(said.find("no ahead-of-time cache (a directory is on the class path)"), std::string::npos) << said;
+        EXPECT_EQ(said.find("recording"), std::string::npos) << said;
+    }
+    {
+        SCOPED_TRACE("the assembly fails");
+        Sh("rm -rf '" + Dir() + "'");
+        UseRuntime(LinkedHome("exit 3"));
+        EXPECT_NE(StartNormally(Options()).find("recording the classes this run loads for"), std::string::npos);
+        ASSERT_TRUE(AssemblyEnds());
+        const std::string mark = Only(".aot.no");
+        ASSERT_NE(mark, "") << tvxtest::Shell("ls -la " + Dir()).out;
+        EXPECT_EQ(Only(".aot"), "");
+        const std::string said = StartNormally(Options());
+        EXPECT_NE(said.find("no ahead-of-time cache (assembling " + mark.substr(0, mark.size() - 3) +
+                            " failed): a dynamic archive instead"),
+                  std::string::npos)
+            << said;
+        EXPECT_NE(said.find("creating "), std::string::npos) << said;
+        EXPECT_NE(StartNormally(Options()).find("using " + Only(".jsa") + " (runtime feature"), std::string::npos);
+        EXPECT_TRUE(tvxtest::FileExists(mark)) << "the mark stays with the dynamic archive";
+    }
+}
+
+// An assembly still at work: the next start goes without the cache rather
+// than recording again. An assembler killed before it finished (as systemd
+// kills what a stopped service leaves): the next start takes the record up
+// in the background, and the start after that uses the cache.
+TEST_F(AotCache, AnAssemblyAtWorkIsLeftAloneAndAKilledOneIsTakenUp) {
+    const std::string gate = links.path() + "/gate", pid = links.path() + "/java.pid";
+    // Until the gate opens, "java" waits (its pid written down); then it is
+    // the real one.
+    UseRuntime(LinkedHome("[ -e '" + gate + "' ] || { echo $$ > '" + pid + "'; exec sleep 600; }\nexec '" + jdk +
+                          "/bin/java' \"$@\""));
+    EXPECT_NE(StartNormally(Options()).find("recording the classes this run loads for"), std::string::npos);
+    const std::string record = [&] {
+        for (int i = 0; i < 200 && (Only(".aot.list").empty() || !tvxtest::FileExists(pid)); ++i) usleep(50000);
+        return Only(".aot.list");
+    }();
+    ASSERT_NE(record, "") << tvxtest::Shell("ls -la " + Dir()).out;
+    const std::string cache = record.substr(0, record.size() - 5);
+    EXPECT_EQ(StartNormally(Options()), "startup cache: directory " + Dir() +
+                                            " (from $XDG_CACHE_HOME)\nstartup cache: not used this run, " + cache +
+                                            " is being assembled\n");
+    // The assembler and its waiting "java" are killed; the lock goes with them.
+    Sh("p=$(cat '" + pid + "'); a=$(awk '{print $4}' /proc/$p/stat); kill -KILL $p $a");
+    EXPECT_EQ(tvxtest::Shell("flock -w 10 '" + record + "' true").exitCode, 0);
+    ASSERT_TRUE(tvxtest::FileExists(record)) << "a killed assembly leaves its record";
+    Sh("touch '" + gate + "'");
+    const std::string said = StartNormally(Options());
+    EXPECT_NE(said.find("startup cache: assembling " + cache + " from an earlier run's record, in the background"),
+              std::string::npos)
+        << said;
+    ASSERT_TRUE(AssemblyEnds());
+    EXPECT_NE(StartNormally(Options()).find("using " + cache + " (runtime feature"), std::string::npos);
 }
 
 // Another user (uid 4242, no account) who can change a directory on the way

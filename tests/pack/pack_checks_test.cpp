@@ -31,6 +31,11 @@ TEST(PackChecks, WarnAboutWhatTheLauncherWouldMissAndRefuseAMainClassFoundNowher
     const std::string kNoCheckHint = "; check its name, or give --no-check to pack it anyway";
     const CheckRow rows[] = {
         {"a sound application says nothing", {"--set", "classpath lib/dep.jar:classes", "--set", "libs lib"}, 0, {}},
+        {"the keys of services, logs and the startup cache are known",
+         {"--set", "serviceuser=tvx", "--set", "servicerestart on-failure", "--set", "stoptimeout 20", "--set",
+          "logmaxsize 10M", "--set", "logkeep 3", "--set", "startupcachemax 2G", "--set", "startupcachetraining true"},
+         0,
+         {}},
         {"an unknown key",
          {"--set", "Optoin -Xss1m", "--set", "# a comment", "--set", ";another"},
          0,

@@ -90,6 +90,23 @@ TEST(SystemdDropIn, EverySettingBecomesItsLine) {
     EXPECT_EQ(length, static_cast<int>(std::string(text).size()));
 }
 
+TEST(SystemdDropIn, AServiceUsersStartupCacheGetsTheUnitsCacheDirectory) {
+    SystemdOptions options;
+    ASSERT_EQ(std::string(ParseSystemdOptions("tvxsvc", nullptr, nullptr, nullptr, nullptr, nullptr, options).c_str()),
+              "");
+    options.cacheDirectory = "app";
+    ServiceScript text;
+    BuildDropInSystemD(text, options, nullptr, 0);
+    EXPECT_EQ(std::string(text),
+              "# Written by -install from the executable's settings; -uninstall removes it.\n"
+              "[Service]\n"
+              "Type=notify\n"
+              "NotifyAccess=main\n"
+              "User=tvxsvc\n"
+              "Group=tvxsvc\n"
+              "CacheDirectory=app\n");
+}
+
 TEST(SystemdDropIn, ReadinessAloneIsTypeNotifyWithoutUnitSection) {
     SystemdOptions options;
     ASSERT_EQ(std::string(ParseSystemdOptions(nullptr, nullptr, nullptr, nullptr, "false", "application", options)

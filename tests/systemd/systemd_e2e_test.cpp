@@ -132,14 +132,16 @@ TEST_F(SystemdE2e, TheServiceRunsAsItsUserWithItsFilesUsable) {
 }
 
 // A system user without a home gets its startup cache in the directory the
-// unit's CacheDirectory= makes ($CACHE_DIRECTORY): the first run makes the
-// archive at its end, the second maps it.
+// unit's CacheDirectory= makes ($CACHE_DIRECTORY), which -install's drop-in
+// names: the first run makes the archive at its end, the second maps it.
 TEST_F(SystemdE2e, AServiceUserWithoutAHomeKeepsTheStartupCacheInTheUnitsCacheDirectory) {
     ASSERT_EQ(In("id tvxsvc >/dev/null 2>&1 || useradd --system --no-create-home tvxsvc").exitCode, 0);
     ASSERT_NE(In("su -s /bin/sh tvxsvc -c 'mkdir -p \"$HOME\"'").exitCode, 0) << "tvxsvc has a writable home";
     Install("cached", {"serviceuser=tvxsvc", "startupcache true", "stderr=inherit", "servicerestart=no"});
-    ASSERT_EQ(In("mkdir -p /etc/systemd/system/cached.service.d && printf '[Service]\\nCacheDirectory=cached\\n"
-                 "Environment=TVX_EXPLAIN=1\\n' >/etc/systemd/system/cached.service.d/cache.conf && "
+    EXPECT_EQ(In("grep -x CacheDirectory=cached /lib/systemd/system/cached.service.d/tvx.conf").exitCode, 0)
+        << In("cat /lib/systemd/system/cached.service.d/tvx.conf").out;
+    ASSERT_EQ(In("mkdir -p /etc/systemd/system/cached.service.d && printf '[Service]\\nEnvironment=TVX_EXPLAIN=1\\n' "
+                 ">/etc/systemd/system/cached.service.d/explain.conf && "
                  "systemctl daemon-reload")
                   .exitCode,
               0);
