@@ -73,7 +73,7 @@ prepare() {
   cp "$work/$name/system/app" "$work/$name/plain/app"
   local modules
   modules=$(sed -n 's/^MODULES="\(.*\)"/\1/p' "$work/$name/shipped/jre/release" | tr ' ' ,)
-  jlink --module-path "$jdk/jmods" --add-modules "$modules" --strip-debug --no-man-pages --no-header-files \
+  "$jdk/bin/jlink" --module-path "$jdk/jmods" --add-modules "$modules" --strip-debug --no-man-pages --no-header-files \
     --compress=0 --generate-cds-archive --output "$work/$name/plain/jre" > /dev/null
   rm -f "$work/$name/plain/jre/lib/server/classes_nocoops.jsa"  # as tvx-pack does
   evict "$work/$name/shipped/jre"
