@@ -552,6 +552,32 @@ TEST_F(AotCache, AFirstRunRecordsTheAssemblyFollowsLaterRunsUseIt) {
     EXPECT_NE(StartNormally(Options()).find("using " + Only(".aot") + " (runtime feature "), std::string::npos);
 }
 
+// Four first runs at once, each of whose ends may start an assembly: every
+// run prints only its own output, and one cache is left, used next.
+TEST_F(AotCache, FirstRunsAtOnceLeaveOneCache) {
+    UseRuntime(jdk);
+    const int kRuns = 4;
+    std::string script;
+    for (int i = 0; i < kRuns; ++i)
+        script += "unshare --ipc '" + app.exe + "' -test >'" + app.dir.path() + "/out" + std::to_string(i) + "' 2>&1 &\n";
+    script += "wait\n";
+    RunOptions options = Options();
+    options.setEnv.erase("TVX_EXPLAIN");
+    ASSERT_EQ(tvxtest::Shell(script, options).exitCode, 0);
+    for (int i = 0; i < kRuns; ++i)
+        EXPECT_EQ(tvxtest::ReadFile(app.dir / ("out" + std::to_string(i))),
+                  "argc=0\ncwd=" + app.dir.path() + "\nmain returned\n");
+    EXPECT_EQ(app.ErrLog(), "");
+    ASSERT_TRUE(AssemblyEnds());
+    // Wait for any later assembler too: none may leave a file behind.
+    for (int i = 0; i < 100 && !Only(".tmp").empty(); ++i) usleep(100000);
+    const std::string cache = Only(".aot");
+    ASSERT_EQ(cache.rfind(Dir() + "/app-", 0), 0u) << tvxtest::Shell("ls -la " + Dir()).out;
+    const std::string name = cache.substr(Dir().size() + 1);
+    EXPECT_EQ(ListDir(Dir()), (std::set<std::string>{name, name + ".ok", name + ".src", "swept"}));
+    EXPECT_NE(StartNormally(Options()).find("using " + cache), std::string::npos);
+}
+
 // Where the AOT cache cannot be made, the dynamic archive stands in: a
 // runtime without bin/java (trimmed), a directory on the class path, and an
 // assembly that failed (its mark keeps later runs from recording again).
