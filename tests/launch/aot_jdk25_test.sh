@@ -100,7 +100,8 @@ expected=$(printf 'argc=0\ncwd=/app\nmain returned')
 for kind in list training; do
   rm -rf "$root/app/cache"
   if [[ $kind == list ]]; then
-    pack app
+    # The runtime's class loading log says where each class came from.
+    pack app "option -Xlog:class+load=info:file=/app/classes.log"
     recording="recording the classes this run loads for /app/cache/app-"
   else
     pack app "startupcachetraining true"
@@ -120,6 +121,10 @@ for kind in list training; do
   check "$kind: a later run prints only the application's output" [ "$out" == "$expected" ]
   check "$kind: a later run uses the AOT cache" contains "$cache" ".aot (runtime feature 25, ahead-of-time cache)"
   check "$kind: ... named as a use" contains "$cache" "startup cache: using /app/cache/app-"
+  if [[ $kind == list ]]; then
+    check "$kind: the runtime took the application's class from the cache" \
+      contains "$(cat "$root/app/classes.log")" "launchtest.Probe source: shared objects file"
+  fi
 done
 
 echo "aot_jdk25_test: $passed passed, $failed failed"

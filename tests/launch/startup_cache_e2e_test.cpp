@@ -550,6 +550,17 @@ TEST_F(AotCache, AFirstRunRecordsTheAssemblyFollowsLaterRunsUseIt) {
               std::string::npos);
     ASSERT_TRUE(AssemblyEnds());
     EXPECT_NE(StartNormally(Options()).find("using " + Only(".aot") + " (runtime feature "), std::string::npos);
+
+    // The runtime really maps the cache: the application's class comes from it.
+    const std::string classes = app.dir / "classes.log";
+    app.Repack({"startupcache true", "jre_order c", "jvmdll " + jdk + "/lib/server/libjvm.so",
+                "option -Xlog:class+load=info:file=" + classes},
+               kProbe);
+    StartNormally(Options());
+    ASSERT_TRUE(AssemblyEnds());
+    EXPECT_NE(StartNormally(Options()).find("startup cache: using "), std::string::npos);
+    EXPECT_NE(tvxtest::ReadFile(classes).find("launchtest.Probe source: shared objects file"), std::string::npos)
+        << tvxtest::ReadFile(classes).substr(0, 2000);
 }
 
 // Four first runs at once, each of whose ends may start an assembly: every
