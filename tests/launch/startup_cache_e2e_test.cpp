@@ -108,6 +108,19 @@ protected:
         return cache;
     }
 
+    // `runs` starts at once, without explanations, their output in
+    // out0, out1, ... beside the executable; the shell's status.
+    int StartAtOnce(int runs) {
+        std::string script;
+        for (int i = 0; i < runs; ++i)
+            script += "unshare --ipc '" + app.exe + "' -test >'" + app.dir.path() + "/out" + std::to_string(i) +
+                      "' 2>&1 &\n";
+        script += "wait\n";
+        RunOptions options = Options();
+        options.setEnv.erase("TVX_EXPLAIN");
+        return tvxtest::Shell(script, options).exitCode;
+    }
+
     tvxtest::TempDir cacheHome;
     PackedApp app;
 };
@@ -223,14 +236,7 @@ TEST_F(StartupCache, NamedDirectoryRelativeToTheExecutable) {
 TEST_F(StartupCache, ConcurrentFirstRuns) {
     SKIP_WHERE_ARCHIVES_CANNOT_BE_WRITTEN();
     const int kRuns = 4;
-    std::string script;
-    for (int i = 0; i < kRuns; ++i)
-        script += "unshare --ipc '" + app.exe + "' -test >'" + app.dir.path() + "/out" + std::to_string(i) + "' 2>&1 &\n";
-    script += "wait\n";
-    RunOptions options = Options();
-    options.setEnv.erase("TVX_EXPLAIN");
-    RunResult r = tvxtest::Shell(script, options);
-    ASSERT_EQ(r.exitCode, 0);
+    ASSERT_EQ(StartAtOnce(kRuns), 0);
     for (int i = 0; i < kRuns; ++i)
         EXPECT_EQ(tvxtest::ReadFile(app.dir / ("out" + std::to_string(i))),
                   "argc=0\ncwd=" + app.dir.path() + "\nmain returned\n");
@@ -568,13 +574,7 @@ TEST_F(AotCache, AFirstRunRecordsTheAssemblyFollowsLaterRunsUseIt) {
 TEST_F(AotCache, FirstRunsAtOnceLeaveOneCache) {
     UseRuntime(jdk);
     const int kRuns = 4;
-    std::string script;
-    for (int i = 0; i < kRuns; ++i)
-        script += "unshare --ipc '" + app.exe + "' -test >'" + app.dir.path() + "/out" + std::to_string(i) + "' 2>&1 &\n";
-    script += "wait\n";
-    RunOptions options = Options();
-    options.setEnv.erase("TVX_EXPLAIN");
-    ASSERT_EQ(tvxtest::Shell(script, options).exitCode, 0);
+    ASSERT_EQ(StartAtOnce(kRuns), 0);
     for (int i = 0; i < kRuns; ++i)
         EXPECT_EQ(tvxtest::ReadFile(app.dir / ("out" + std::to_string(i))),
                   "argc=0\ncwd=" + app.dir.path() + "\nmain returned\n");
