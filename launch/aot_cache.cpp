@@ -1,4 +1,4 @@
-// The AOT cache's two steps. The recording run is the application's own
+// The assembled archive's two steps. The recording run is the application's own
 // run; its record goes into place at exit, and the assembly starts then (or
 // at a later start, when the one started at exit was killed, as systemd
 // kills what is left of a stopped service). The assembler is a process of
@@ -98,13 +98,12 @@ void ToDevNull() {
         unsetenv("JDK_JAVA_OPTIONS");
         int count = 0;
         while (argv[count]) ++count;
-        char** full = static_cast<char**>(calloc(static_cast<size_t>(count) + 5, sizeof(char*)));
+        char** full = static_cast<char**>(calloc(static_cast<size_t>(count) + 4, sizeof(char*)));
         pid_t java = -1;
         if (full) {
             int at = 0;
             full[at++] = argv[0];
             full[at++] = const_cast<char*>(training ? "-XX:AOTMode=create" : "-Xshare:dump");
-            if (!training) full[at++] = const_cast<char*>("-XX:+AOTClassLinking");
             full[at++] = record.GetBuffer();
             full[at++] = output.GetBuffer();
             for (int i = 1; i < count; ++i) full[at++] = argv[i];
@@ -130,14 +129,15 @@ void ToDevNull() {
             unlinkat(kDirFd, temporary, 0);
         }
     }
-    // The record goes unless another run has put a newer one in its place.
+    if (!made) WriteNewFileAt(kDirFd, aot_cache::FailedName(archive), "", 0);
+    SweepAt(kDirFd, archive, capBytes, time(nullptr));
+    // Last, so that a record in place means an assembly not done yet: it
+    // goes unless another run has put a newer one in its place.
     struct stat held, named;
     const MyCString record = aot_cache::RecordName(archive, training);
     if (fstat(kRecordFd, &held) == 0 && fstatat(kDirFd, record, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
         held.st_ino == named.st_ino && held.st_dev == named.st_dev)
         unlinkat(kDirFd, record, 0);
-    if (!made) WriteNewFileAt(kDirFd, aot_cache::FailedName(archive), "", 0);
-    SweepAt(kDirFd, archive, capBytes, time(nullptr));
     _exit(0);
 }
 
@@ -185,7 +185,7 @@ const char* Obstacle(const CJvmLauncher& launcher) {
         for (const char* agent : kAgents)
             if (StartsWith(option, agent)) return "an agent is loaded";
         if (!StartsWith(option, "-Djava.class.path=")) continue;
-        // Directories cannot be on the class path of an AOT cache.
+        // Directories cannot be on the class path of an assembled archive.
         const char* entry = option + strlen("-Djava.class.path=");
         while (*entry) {
             const char* end = strchr(entry, ':');
@@ -206,8 +206,9 @@ const char* Obstacle(const CJvmLauncher& launcher) {
     return nullptr;
 }
 
-void AssemblyCommand(const char* java, const CJvmLauncher& launcher, MyCStringArray& command) {
+void AssemblyCommand(const char* java, const CJvmLauncher& launcher, bool linkClasses, MyCStringArray& command) {
     command.Add(java);
+    if (linkClasses) command.Add("-XX:+AOTClassLinking");
     for (int i = 0; i < launcher.OptionCount(); ++i) {
         const char* option = launcher.OptionAt(i);
         const bool shapes = StartsWith(option, "-Djava.class.path=") || StartsWith(option, "--") ||
@@ -233,7 +234,7 @@ bool RecordBusyAt(int dir, const char* record, int* fd) {
 }
 
 void StartAssembly(int dir, int recordFd, bool training, const char* archive, const MyCStringArray& command,
-                   const char* exe, const char* jvm, unsigned long long capBytes) {
+                   const char* exe, const char* jvm, unsigned long long capBytes, bool wait) {
     // Everything the assembler needs, ready before the fork.
     CBufferT<char*> argv;
     for (int i = 0; i < command.GetCount(); ++i) argv.Append(const_cast<char*>(command[i]));
@@ -242,9 +243,9 @@ void StartAssembly(int dir, int recordFd, bool training, const char* archive, co
     if (middle == 0) {
         // A session of its own: no terminal's signals reach the assembly,
         // and the middle process ends at once, so that the assembler
-        // belongs to no process that waits for it.
+        // belongs to no process that waits for it (unless this one waits).
         setsid();
-        if (fork() != 0) _exit(0);
+        if (!wait && fork() != 0) _exit(0);
         if (!KeepDescriptors(dir, recordFd)) _exit(0);
         ToDevNull();
         CloseOthers();

@@ -141,7 +141,8 @@ int SweepAt(int dir, const char* keep, unsigned long long capBytes, time_t now) 
             if (now - st.st_mtim.tv_sec > kStaleTemporarySeconds) unlinkat(dir, n, 0);
             continue;
         }
-        if (EndsWith(n, ".aot.conf") || EndsWith(n, ".aot.list") || EndsWith(n, ".aot.no")) {
+        if (EndsWith(n, ".aot.conf") || EndsWith(n, ".aot.list") || EndsWith(n, ".aot.no") ||
+            EndsWith(n, ".jsa.list") || EndsWith(n, ".jsa.no")) {
             if (now - st.st_mtim.tv_sec > kAotLeftoverSeconds) unlinkat(dir, n, 0);
             continue;
         }

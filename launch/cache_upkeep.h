@@ -15,8 +15,9 @@ namespace startup_cache {
 const unsigned long long kDefaultCapBytes = 1ull << 30;
 // A sweep runs at most this often on later runs (a first run always sweeps).
 const time_t kSweepIntervalSeconds = 24 * 3600;
-// The records of an AOT cache whose assembly never finished, and the mark of
-// one whose assembly failed, go after this (the failed one is tried again).
+// The records of an assembled archive whose assembly never finished, and the
+// mark of one whose assembly failed, go after this (the failed one is tried
+// again).
 const time_t kAotLeftoverSeconds = 7 * 24 * 3600;
 // The file whose modification time says when the last sweep ran.
 const char kSweptName[] = "swept";

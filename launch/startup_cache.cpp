@@ -5,9 +5,12 @@
 // matches, because a truncated or rewritten archive can crash the runtime
 // while it maps it. The archive is never written in place, so a concurrent
 // start never sees half an archive. Runtimes from 13 on take these options
-// (24 and later also log under "aot"); older ones get nothing. From 24 on,
-// the runtime's ahead-of-time cache is made instead where it can be (see
-// aot_cache.h): a first run records, an assembler makes the cache after it.
+// (24 and later also log under "aot"); older ones get nothing. Where the
+// runtime has a bin/java, the archive is assembled instead (see
+// aot_cache.h): a first run only lists the classes it loads, and an
+// assembler makes the archive after it, out of the application's way (from
+// 24 on the runtime's ahead-of-time cache, before that a static archive).
+// The archive written at exit is what stands in where that cannot be done.
 //
 // The runtime maps the archive as code of this process, so the directory is
 // trusted only as a whole path (every directory from the root down belongs
@@ -96,6 +99,15 @@ bool HashIdentity(const char* path, unsigned long long* hash) {
     return true;
 }
 
+// True in a service of systemd's (and in what it runs): when the main
+// process ends, systemd ends every process left in the unit, so an
+// assembly started at exit would die unfinished. There the exit waits for
+// it; the service's stop takes that much longer, once.
+bool UnitEndsWithProcess() {
+    const char* invocation = getenv("INVOCATION_ID");
+    return invocation && invocation[0];
+}
+
 // At exit: the archive the runtime wrote goes into place, then its stamp
 // and its source file; an empty or missing one (the runtime wrote nothing)
 // is removed. Then the sweep, when one is due (always after a new archive).
@@ -111,7 +123,8 @@ void AtExit() {
             renameat(g_dir, g_temporary, g_dir, record) == 0) {
             fchmodat(g_dir, record, 0600, 0);
             if (!aot_cache::RecordBusyAt(g_dir, record, &fd) && fd >= 0)
-                aot_cache::StartAssembly(g_dir, fd, g_training, g_archive, *g_assembly, g_exe, g_jvm, g_cap);
+                aot_cache::StartAssembly(g_dir, fd, g_training, g_archive, *g_assembly, g_exe, g_jvm, g_cap,
+                                         UnitEndsWithProcess());
         } else {
             unlinkat(g_dir, g_temporary, 0);
             startup_cache::WriteNewFileAt(g_dir, aot_cache::FailedName(g_archive), "", 0);
@@ -448,10 +461,13 @@ MyCString ArchiveName(const char* exePath, const char* jvmPath) {
 
 namespace {
 
-// Which kind of archive a start works with: the runtime's ahead-of-time
-// cache where it can be made, else the dynamic archive.
+// Which kind of archive a start works with: one assembled after a recording
+// run where it can be made (from runtime feature 24 on the ahead-of-time
+// cache, before that a static archive), else the dynamic archive written at
+// exit.
 struct Road {
-    bool aot = false;
+    bool assembled = false;
+    bool aot = false;       // the assembled archive is an ahead-of-time cache
     bool training = false;  // startupcachetraining: a training run records
     MyCString java;         // bin/java, for the assembly
 };
@@ -465,18 +481,18 @@ void UseAot(CJvmLauncher& launcher, int held, const MyCString& through, const My
     startup_cache::NoteUseAt(held, name);
 }
 
-// A recording run for the AOT cache `name`: false when the record's
+// A recording run for the assembled archive `name`: false when the record's
 // temporary file cannot be made (`why` says so).
 bool Record(CJvmLauncher& launcher, const Road& road, int held, const MyCString& through, const MyCString& name,
-            MyCString* why) {
+            const MyCString& dir, MyCString* why) {
     const MyCString temporary = TemporaryName(name);
     if (temporary.IsEmpty() || !startup_cache::WriteNewFileAt(held, temporary, "", 0)) {
-        why->Format("cannot write in the cache directory: %s", strerror(errno));
+        why->Format("cannot write in %s: %s", dir.c_str(), strerror(errno));
         return false;
     }
     if (!g_assembly) {
         g_assembly = new MyCStringArray;
-        aot_cache::AssemblyCommand(road.java, launcher, *g_assembly);
+        aot_cache::AssemblyCommand(road.java, launcher, road.aot && !road.training, *g_assembly);
     }
     memcpy(g_temporary, temporary.c_str(), static_cast<size_t>(temporary.GetLength()) + 1);
     g_recording = true;
@@ -517,16 +533,20 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
         return Refuse(why, false);
     }
     Road road;
-    if (feature >= aot_cache::kFirstFeature) {
-        road.java = aot_cache::JavaOf(jvmPath);
-        const char* obstacle =
-            road.java.IsEmpty() ? "the runtime has no bin/java to assemble one with" : aot_cache::Obstacle(launcher);
-        road.aot = !obstacle;
-        road.training = CSettingsLoader::EnvProcess(loader.GetCommon("startupcachetraining"), false).CompareNoCase(
-                            "true") == 0;
-        if (obstacle) CExplain::Fact("startup cache: no ahead-of-time cache (%s): a dynamic archive instead", obstacle);
-    }
-    if (!road.aot) {
+    road.java = aot_cache::JavaOf(jvmPath);
+    const char* obstacle =
+        road.java.IsEmpty() ? "the runtime has no bin/java to assemble one with" : aot_cache::Obstacle(launcher);
+    road.assembled = !obstacle;
+    road.aot = road.assembled && feature >= aot_cache::kFirstFeature;
+    road.training = road.aot && CSettingsLoader::EnvProcess(loader.GetCommon("startupcachetraining"), false)
+                                        .CompareNoCase("true") == 0;
+    if (obstacle)
+        CExplain::Fact(feature >= aot_cache::kFirstFeature
+                           ? "startup cache: no ahead-of-time cache (%s): a dynamic archive instead"
+                           : "startup cache: no archive assembled after the run (%s): a dynamic archive at exit "
+                             "instead",
+                       obstacle);
+    if (!road.assembled) {
         why = NoBaseArchive(jvmPath, launcher);
         if (!why.IsEmpty()) return Refuse(why, false);
     }
@@ -550,7 +570,7 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
     const char* recording = road.training ? "a training run" : "the classes this run loads";
     const int held = OpenTrustedDirectory(dir, &why, !dryRun);
     if (held < 0 && dryRun && strstr(why.c_str(), " does not exist yet")) {
-        if (road.aot)
+        if (road.assembled)
             CExplain::Fact("startup cache: would record %s for %s and assemble it after exit (runtime feature "
                            "%d%s; none made yet)",
                            recording, archive.c_str(), feature, kind);
@@ -560,13 +580,15 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
         return;
     }
     if (held < 0) return Refuse(why, true);
-    if (road.aot) {
+    if (road.assembled) {
         struct stat st;
         if (fstatat(held, aot_cache::FailedName(name), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             // An assembly for these very files failed: the dynamic archive.
-            CExplain::Fact("startup cache: no ahead-of-time cache (assembling %s failed): a dynamic archive instead",
+            CExplain::Fact(road.aot ? "startup cache: no ahead-of-time cache (assembling %s failed): a dynamic "
+                                      "archive instead"
+                                    : "startup cache: assembling %s failed: a dynamic archive at exit instead",
                            archive.c_str());
-            road.aot = false;
+            road.assembled = road.aot = road.training = false;
             name = aot_cache::DynamicName(name);
             archive = dir;
             archive += "/";
@@ -596,12 +618,13 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
     }
     const time_t now = time(nullptr);
     const char* problem = ArchiveProblemAt(held, name);
-    // An AOT cache not made yet may have a record waiting for its assembly,
-    // held by a running assembler or left by one that was killed.
+    // An assembled archive not made yet may have a record waiting for its
+    // assembly, held by a running assembler or left by one that was killed.
     int record = -1;
     bool assembling = false, trainingRecord = false;
     for (bool training : {true, false}) {
-        if (!road.aot || !problem || assembling || record >= 0) break;
+        if (!road.assembled || !problem || assembling || record >= 0) break;
+        if (training && !road.aot) continue;
         assembling = aot_cache::RecordBusyAt(held, aot_cache::RecordName(name, training), &record);
         trainingRecord = training;
     }
@@ -614,7 +637,7 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
         else if (record >= 0)
             CExplain::Fact("startup cache: would assemble %s from an earlier run's record and go without",
                            archive.c_str());
-        else if (road.aot)
+        else if (road.assembled)
             CExplain::Fact("startup cache: would record %s for %s and assemble it after exit (runtime feature "
                            "%d%s; %s)",
                            recording, archive.c_str(), feature, kind, problem);
@@ -630,8 +653,9 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
         } else {
             // The assembler started at an earlier exit did not finish.
             MyCStringArray command;
-            aot_cache::AssemblyCommand(road.java, launcher, command);
-            aot_cache::StartAssembly(held, record, trainingRecord, name, command, loader.ExePath(), jvmPath, cap);
+            aot_cache::AssemblyCommand(road.java, launcher, road.aot && !trainingRecord, command);
+            aot_cache::StartAssembly(held, record, trainingRecord, name, command, loader.ExePath(), jvmPath, cap,
+                                     false);
             CExplain::Fact("startup cache: assembling %s from an earlier run's record, in the background; this run "
                            "goes without",
                            archive.c_str());
@@ -664,15 +688,18 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
         // Name prefix shared by every archive of this executable path and
         // runtime path: the name up to its identity hash.
         RemoveLeftovers(held, name, name.GetLength() - kIdentitySuffixLength);
-        if (road.aot) {
-            if (!Record(launcher, road, held, through, name, &why)) {
+        if (road.assembled) {
+            if (!Record(launcher, road, held, through, name, dir, &why)) {
                 close(held);
                 return Refuse(why, true);
             }
             KeepForExit(held, name, loader.ExePath(), jvmPath, cap);
-            CExplain::Fact("startup cache: recording %s for %s (runtime feature %d%s; %s); assembled after exit in "
-                           "the background, which then sweeps %s (cap %s)",
-                           recording, archive.c_str(), feature, kind, problem, dir.c_str(), CapText(cap).c_str());
+            CExplain::Fact("startup cache: recording %s for %s (runtime feature %d%s; %s); assembled %s, which then "
+                           "sweeps %s (cap %s)",
+                           recording, archive.c_str(), feature, kind, problem,
+                           UnitEndsWithProcess() ? "at exit (a unit's processes end with its main one)"
+                                                 : "after exit in the background",
+                           dir.c_str(), CapText(cap).c_str());
         } else {
             const MyCString temporary = TemporaryName(name);
             int fd = temporary.IsEmpty()
@@ -699,7 +726,7 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
     // runtime's class-sharing messages would go to the user's terminal.
     // (The AOT cache's options refuse -Xshare; a cache that cannot be used
     // is skipped all the same. A class list is written with the base
-    // archive mapped.)
+    // archive mapped. A static archive needs no base archive.)
     if (!road.aot || (problem && !road.training)) launcher.AddOption("-Xshare:auto");
     if (!ownLogging)
         launcher.AddOption(feature >= kFirstAotLoggingFeature ? "-Xlog:cds*=off,aot*=off" : "-Xlog:cds*=off");

@@ -110,26 +110,27 @@ TEST_F(StartupCacheSweep, RemovesWhatCanNeverBeUsedAgain) {
     // launcher's) is left to the cap.
     tvxtest::WriteFile(cache / "legacy-0-0-0.jsa", "l");
     // An AOT cache of a deleted executable goes like any archive. The record
-    // of an assembly that never finished and the mark of a failed one go
-    // after a week (the failed assembly is then tried again).
+    // of an assembly that never finished and the mark of a failed one (of
+    // either kind of assembled archive) go after a week (the failed
+    // assembly is then tried again).
     const std::string aotDeleted = Archive(files / "aot-deleted", jvm, 100, 10);
     ASSERT_EQ(rename((cache / aotDeleted).c_str(), (cache / "aotdel.aot").c_str()), 0);
     ASSERT_TRUE(WriteStampAt(fd, "aotdel.aot"));
     ASSERT_TRUE(WriteSourceAt(fd, "aotdel.aot", (files / "aot-deleted").c_str(), jvm.c_str()));
     unlink((files / "aot-deleted").c_str());
-    for (const char* name : {"week.aot.conf", "week.aot.no", "day.aot.conf", "day.aot.no"})
-        tvxtest::WriteFile(cache / name, "r");
+    const char* const weekOld[] = {"week.aot.conf", "week.aot.list", "week.aot.no", "week.jsa.list", "week.jsa.no"};
+    const char* const dayOld[] = {"day.aot.conf", "day.aot.list", "day.aot.no", "day.jsa.list", "day.jsa.no"};
+    for (const char* name : weekOld) tvxtest::WriteFile(cache / name, "r");
+    for (const char* name : dayOld) tvxtest::WriteFile(cache / name, "r");
     const struct timespec week[2] = {{now - kAotLeftoverSeconds - 60, 0}, {now - kAotLeftoverSeconds - 60, 0}};
     const struct timespec day[2] = {{now - 86400, 0}, {now - 86400, 0}};
-    for (const char* name : {"week.aot.conf", "week.aot.no"}) ASSERT_EQ(utimensat(fd, name, week, 0), 0);
-    for (const char* name : {"day.aot.conf", "day.aot.no"}) ASSERT_EQ(utimensat(fd, name, day, 0), 0);
+    for (const char* name : weekOld) ASSERT_EQ(utimensat(fd, name, week, 0), 0);
+    for (const char* name : dayOld) ASSERT_EQ(utimensat(fd, name, day, 0), 0);
 
     EXPECT_EQ(SweepAt(fd, "", kDefaultCapBytes, now), 4);
     EXPECT_TRUE(Gone("aotdel.aot"));
-    EXPECT_FALSE(tvxtest::FileExists(cache / "week.aot.conf"));
-    EXPECT_FALSE(tvxtest::FileExists(cache / "week.aot.no"));
-    EXPECT_TRUE(tvxtest::FileExists(cache / "day.aot.conf"));
-    EXPECT_TRUE(tvxtest::FileExists(cache / "day.aot.no"));
+    for (const char* name : weekOld) EXPECT_FALSE(tvxtest::FileExists(cache / name)) << name;
+    for (const char* name : dayOld) EXPECT_TRUE(tvxtest::FileExists(cache / name)) << name;
     EXPECT_TRUE(Kept(kept));
     EXPECT_TRUE(Gone(deleted));
     EXPECT_TRUE(Gone(rebuilt));
