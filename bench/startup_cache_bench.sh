@@ -50,13 +50,14 @@ run_side() {
   if [[ $app == h2 ]]; then "$work/port_measure" "$h2_port" "$@"; else "$work/measure" "$@"; fi
 }
 
-# wait_assembly DIR: waits until no AOT cache is being assembled in DIR (no
-# record left, no temporary file), at most two minutes; prints the wait in ms.
+# wait_assembly DIR: waits until no archive is being assembled in DIR (no
+# record left: the assembler removes it last), at most two minutes; prints
+# the wait in ms.
 wait_assembly() {
   local start=$(date +%s%N) i
   for ((i = 0; i < 1200; i++)); do
-    compgen -G "$1/*.aot.conf" > /dev/null || compgen -G "$1/*.tmp" > /dev/null || break
-    sleep 0.1
+    compgen -G "$1/*.list" > /dev/null || compgen -G "$1/*.conf" > /dev/null || break
+    sleep 0.05
   done
   echo $((($(date +%s%N) - start) / 1000000))
 }
@@ -113,8 +114,8 @@ bench_app() {
     run_side "$app" "${java[@]}" >> "$d/$app.java"
     rm -f "$d/cache/${app}_cached-"*
     run_side "$app" "$d/$app-cached" -test "${args[@]}" >> "$d/$app.first"
-    # On runtimes 24 and later the AOT cache is assembled after the first
-    # run, in the background: its time until the cache is in place.
+    # The archive is assembled after the first run, in the background: its
+    # time until the archive is in place.
     echo "$(wait_assembly "$d/cache") 0" >> "$d/$app.assembly"
     run_side "$app" "$d/$app-cached" -test "${args[@]}" >> "$d/$app.later"
     run_side "$app" "$d/$app" -test "${args[@]}" >> "$d/$app.plain"
@@ -129,11 +130,10 @@ bench_app() {
   report "java -cp" "$d/$app.java" "$d/$app.java"
   report "launcher, cache, first run" "$d/$app.first" "$d/$app.java"
   report "launcher, cache, later runs" "$d/$app.later" "$d/$app.java"
-  if [[ $feature -ge 24 ]]; then
-    read -r t tmin tmax <<< "$(stats 1 "$d/$app.assembly")"
-    printf "  %-26s %7.1f ms [%7.1f..%7.1f] after the first run's exit, in the background\n" \
-      "AOT cache assembled" "$t" "$tmin" "$tmax"
-  fi
+  read -r t tmin tmax <<< "$(stats 1 "$d/$app.assembly")"
+  printf "  %-26s %7.1f ms [%7.1f..%7.1f] after the first run's exit, in the background\n" \
+    "archive assembled" "$t" "$tmin" "$tmax"
+
   report "launcher, no cache" "$d/$app.plain" "$d/$app.java"
   if ((train)); then
     report "training run first" "$d/$app.tfirst" "$d/$app.java"

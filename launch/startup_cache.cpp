@@ -235,6 +235,23 @@ bool HasBaseArchive(const char* jvmPath, const CJvmLauncher& launcher, const cha
     return access(path.c_str(), R_OK) == 0;
 }
 
+// True when a base archive of any object layout lies beside the library at
+// `jvmPath`. A virtual machine built without class-data sharing (Zero,
+// minimal) has none, and refuses to start at all when asked to list its
+// classes; so does one trimmed of its archives, which is left alone too.
+bool SharesClasses(const char* jvmPath) {
+    static const char* const kNames[] = {"classes.jsa", "classes_nocoops.jsa", "classes_coh.jsa",
+                                         "classes_nocoops_coh.jsa"};
+    const char* slash = strrchr(jvmPath, '/');
+    if (!slash) return false;
+    for (const char* name : kNames) {
+        MyCString path(jvmPath, static_cast<int>(slash + 1 - jvmPath));
+        path += name;
+        if (access(path.c_str(), R_OK) == 0) return true;
+    }
+    return false;
+}
+
 // Why no dynamic archive can be made on the runtime at `jvmPath` with this
 // start's options (its base archive is missing), or "" when one can.
 MyCString NoBaseArchive(const char* jvmPath, const CJvmLauncher& launcher) {
@@ -532,6 +549,10 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
         why.Format("runtime feature %d keeps no archive of application classes", feature);
         return Refuse(why, false);
     }
+    if (!SharesClasses(jvmPath))
+        return Refuse("the runtime has no class-data archive beside its library (a virtual machine without "
+                      "class-data sharing, such as Zero)",
+                      false);
     Road road;
     road.java = aot_cache::JavaOf(jvmPath);
     const char* obstacle =

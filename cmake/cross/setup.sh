@@ -105,7 +105,10 @@ for proc in "${processors[@]}"; do
   (cd "$runtime/debs" && "${apt[@]}" download -q "${packages[@]}")
   for deb in "$runtime"/debs/*.deb; do dpkg -x "$deb" "$runtime"; done
   if [[ $vm == zero ]]; then
+    # The base archive there is the server VM's; Zero has no class-data
+    # sharing, and a runtime of it has none.
     cp "$home/lib/zero/libjvm.so" "$home/lib/server/libjvm.so"
+    rm -f "$home/lib/server/"classes*.jsa
   fi
   # The package links its configuration (jvm.cfg, security files) to
   # /etc/java-17-openjdk; point those links at the unpacked copies instead.

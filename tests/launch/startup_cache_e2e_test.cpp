@@ -575,6 +575,19 @@ TEST_F(StartupCache, OldRuntimesAndOwnSharingOptionsGetNothing) {
     std::string said = StartNormally(Options());
     EXPECT_EQ(said, "startup cache: not used, the options already decide about class sharing\n");
     EXPECT_FALSE(tvxtest::FileExists(Dir()));
+    // A runtime without any base archive beside its library: a virtual
+    // machine built without class-data sharing (Zero) refuses to start when
+    // asked to list its classes, so no option goes to it.
+    const std::string home = links.path() + "/noshare";
+    Sh("H='" + home + "'; R='" + kJdk17 + "'; mkdir -p \"$H/lib/server\" && "
+       "for f in \"$R\"/*; do [ \"${f##*/}\" = lib ] || ln -s \"$f\" \"$H/\"; done && "
+       "for f in \"$R\"/lib/*; do [ \"${f##*/}\" = server ] || ln -s \"$f\" \"$H/lib/\"; done && "
+       "for f in \"$R\"/lib/server/*; do case ${f##*/} in classes*.jsa) ;; *) ln -s \"$f\" \"$H/lib/server/\";; esac; done");
+    app.Repack({"startupcache true", "jre_order c", "jvmdll " + home + "/lib/server/libjvm.so"}, kProbe);
+    said = StartNormally(Options());
+    EXPECT_EQ(said, "startup cache: not used, the runtime has no class-data archive beside its library (a virtual "
+                    "machine without class-data sharing, such as Zero)\n");
+    EXPECT_FALSE(tvxtest::FileExists(Dir()));
 }
 
 // A JDK of feature 24 or later for this build's processor, or "".
