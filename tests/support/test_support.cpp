@@ -171,8 +171,8 @@ bool ZeroVmUnderEmulation() {
 
 std::string ArchiveWritingUnsupported() {
     if (ZeroVmUnderEmulation())
-        return "under qemu-i386 the tests run OpenJDK's Zero VM, which writes no class-data archive "
-               "(the i386 server VM dies with SIGSEGV there when it writes one)";
+        return "under qemu-i386 the tests run OpenJDK's Zero VM, which has no class-data sharing and so no "
+               "startup cache (the i386 server VM dies with SIGSEGV there when it writes an archive)";
     return "";
 }
 
