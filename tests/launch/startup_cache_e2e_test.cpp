@@ -162,6 +162,24 @@ protected:
         return tvxtest::Shell(script, options).exitCode;
     }
 
+    // With a bin/java that fails: the first run records, its assembly
+    // leaves the mark of a failure beside the archive `suffix` not made, and
+    // the next run says so (`before`, the archive's path, `after`) and writes
+    // a dynamic archive at exit, which the run after uses; the mark stays.
+    void AFailedAssemblyLeavesTheDynamicArchive(const std::string& suffix, const std::string& before,
+                                                const std::string& after) {
+        EXPECT_NE(StartNormally(Options()).find("recording the classes this run loads for"), std::string::npos);
+        ASSERT_TRUE(AssemblyEnds());
+        const std::string mark = Only(suffix + ".no");
+        ASSERT_NE(mark, "") << tvxtest::Shell("ls -la " + Dir()).out;
+        EXPECT_EQ(Only(suffix), "");
+        const std::string said = StartNormally(Options());
+        EXPECT_NE(said.find(before + mark.substr(0, mark.size() - 3) + after), std::string::npos) << said;
+        EXPECT_NE(said.find("creating " + Dir() + "/app-"), std::string::npos) << said;
+        EXPECT_NE(StartNormally(Options()).find("using " + Only(".jsa") + " (runtime feature"), std::string::npos);
+        EXPECT_TRUE(tvxtest::FileExists(mark)) << "the mark stays with the dynamic archive";
+    }
+
     // A runtime home of links into the real one `real`, whose bin/java is
     // the script `java` (none when empty): the launcher takes its bin/java
     // from there, the runtime itself stays the real one.
@@ -557,18 +575,8 @@ TEST_F(StartupCache, WhereNoneCanBeAssembledTheArchiveIsWrittenAtExit) {
         SCOPED_TRACE("the assembly fails");
         Sh("rm -rf '" + Dir() + "'");
         use(LinkedHomeOf(kJdk17, "exit 3"));
-        EXPECT_NE(StartNormally(Options()).find("recording the classes this run loads for"), std::string::npos);
-        const std::string mark = Only(".jsa.no");
-        ASSERT_NE(mark, "") << tvxtest::Shell("ls -la " + Dir()).out;
-        EXPECT_EQ(Only(".jsa"), "");
-        const std::string said = StartNormally(Options());
-        EXPECT_NE(said.find("startup cache: assembling " + mark.substr(0, mark.size() - 3) +
-                            " failed: a dynamic archive at exit instead"),
-                  std::string::npos)
-            << said;
-        EXPECT_NE(said.find(atExit), std::string::npos) << said;
-        EXPECT_NE(StartNormally(Options()).find("using " + Only(".jsa") + " (runtime feature 17)"), std::string::npos);
-        EXPECT_TRUE(tvxtest::FileExists(mark)) << "the mark stays with the dynamic archive";
+        AFailedAssemblyLeavesTheDynamicArchive(".jsa", "startup cache: assembling ",
+                                               " failed: a dynamic archive at exit instead");
     }
 }
 
@@ -728,19 +736,8 @@ TEST_F(AotCache, WhereItCannotBeMadeTheDynamicArchiveStandsIn) {
         SCOPED_TRACE("the assembly fails");
         Sh("rm -rf '" + Dir() + "'");
         UseRuntime(LinkedHome("exit 3"));
-        EXPECT_NE(StartNormally(Options()).find("recording the classes this run loads for"), std::string::npos);
-        ASSERT_TRUE(AssemblyEnds());
-        const std::string mark = Only(".aot.no");
-        ASSERT_NE(mark, "") << tvxtest::Shell("ls -la " + Dir()).out;
-        EXPECT_EQ(Only(".aot"), "");
-        const std::string said = StartNormally(Options());
-        EXPECT_NE(said.find("no ahead-of-time cache (assembling " + mark.substr(0, mark.size() - 3) +
-                            " failed): a dynamic archive instead"),
-                  std::string::npos)
-            << said;
-        EXPECT_NE(said.find("creating "), std::string::npos) << said;
-        EXPECT_NE(StartNormally(Options()).find("using " + Only(".jsa") + " (runtime feature"), std::string::npos);
-        EXPECT_TRUE(tvxtest::FileExists(mark)) << "the mark stays with the dynamic archive";
+        AFailedAssemblyLeavesTheDynamicArchive(".aot", "no ahead-of-time cache (assembling ",
+                                               " failed): a dynamic archive instead");
     }
 }
 
