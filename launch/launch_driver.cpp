@@ -13,6 +13,7 @@
 #include "launch/explain_launch.h"
 #include "launch/jvm_launcher.h"
 #include "launch/messages.h"
+#include "launch/native_access.h"
 #include "launch/shipped_runtime_hint.h"
 #include "launch/startup_cache.h"
 #include "settings/settings_loader.h"
@@ -111,13 +112,17 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
         // A dry run ends here, before the runtime is loaded (the startup
         // cache only says what it would do): 0 says the start would go on
         // to create the virtual machine.
-        PrepareStartupCache(*loader, *launcher, jvmPath, true);
+        const int feature = startup_cache::RuntimeFeature(jvmPath);
+        AllowNativeAccess(*launcher, feature);
+        PrepareStartupCache(*loader, *launcher, jvmPath, feature, true);
         if (CExplain::On()) ExplainOptions(*launcher);
         CExplain::Fact("dry run: stops before creating the virtual machine with %s", jvmPath.c_str());
         CExplain::Stop();
         return kLaunchOk;
     } else {
-        PrepareStartupCache(*loader, *launcher, jvmPath);
+        const int feature = startup_cache::RuntimeFeature(jvmPath);
+        AllowNativeAccess(*launcher, feature);
+        PrepareStartupCache(*loader, *launcher, jvmPath, feature);
         if (CExplain::On()) ExplainOptions(*launcher);
         result = launcher->LaunchJVM(jvmPath);
         CExplain::Fact("virtual machine %s (result %d)", result ? "not created" : "created", result);

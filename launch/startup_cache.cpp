@@ -533,7 +533,8 @@ bool Record(CJvmLauncher& launcher, const Road& road, int held, const MyCString&
 
 }  // namespace
 
-void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const char* jvmPath, bool dryRun) {
+void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const char* jvmPath, int feature,
+                         bool dryRun) {
     using namespace startup_cache;
     g_dryRun = dryRun;
     MyCString value = CSettingsLoader::EnvProcess(loader.GetCommon("startupcache"), false);
@@ -543,7 +544,6 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
     }
     bool ownLogging = false;
     if (ManagedByOptions(launcher, &ownLogging)) return Refuse("the options already decide about class sharing", false);
-    const int feature = RuntimeFeature(jvmPath);
     MyCString why;
     if (feature < kFirstDynamicArchiveFeature) {
         why.Format("runtime feature %d keeps no archive of application classes", feature);

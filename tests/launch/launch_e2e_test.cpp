@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -231,6 +232,48 @@ TEST(LaunchOptions, UnknownOptionDoesNotStopTheRuntime) {
     RunResult r = app.Run({}, options);
     ASSERT_EQ(r.exitCode, 0) << r.err << app.ErrLog();
     EXPECT_EQ(ProbeValues(r.out)["prop:opt.after"], "yes");
+}
+
+// On a runtime of feature 24 or later the helper classes load the
+// launcher's natives without the runtime's four warning lines about a
+// restricted method: the class path gets native access, unless an option of
+// the application already decides about it. JDK 17 gets no such option.
+TEST(LaunchOptions, TheHelperClassesLoadTheirNativesWithoutWarnings) {
+    const std::string jdk24 = launchtest::Jdk24OrLater();
+    struct Row {
+        const char* what;
+        std::string home;
+        std::vector<std::string> lines;
+        const char* explained;  // "" when no line about native access is expected
+    } rows[] = {
+        {"JDK 24 or later", jdk24, {}, "tvx-explain: native access: enabled for the class path (runtime feature "},
+        {"its own option", jdk24, {"option --enable-native-access=ALL-UNNAMED"},
+         "tvx-explain: native access: as the options say (--enable-native-access=ALL-UNNAMED)\n"},
+        {"JDK 17", tvxtest::JavaHome(), {}, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.home.empty()) {
+            std::cout << "skipped \"" << row.what << "\": no JDK of feature 24 or later under /usr/lib/jvm\n";
+            continue;
+        }
+        std::vector<std::string> lines = {"jre_order c", "jvmdll " + row.home + "/lib/server/libjvm.so"};
+        lines.insert(lines.end(), row.lines.begin(), row.lines.end());
+        PackedApp app(lines, kProbe);
+        RunOptions options;
+        options.setEnv["PROBE_LOAD"] = "com.brindell.tvx.Instances";
+        options.setEnv["TVX_EXPLAIN"] = "1";
+        RunResult r = app.Run({}, options);
+        ASSERT_EQ(r.exitCode, 0) << r.err << app.ErrLog();
+        EXPECT_EQ(ProbeValues(r.out)["load:com.brindell.tvx.Instances"], "loaded") << r.out;
+        EXPECT_EQ(app.ErrLog(), "");
+        EXPECT_EQ(r.err.find("WARNING"), std::string::npos) << r.err;
+        if (*row.explained)
+            EXPECT_NE(r.err.find(row.explained), std::string::npos) << r.err;
+        else
+            EXPECT_EQ(r.err.find("native access"), std::string::npos) << r.err;
+        EXPECT_EQ(CountOf(r.err, "vm option --enable-native-access"), *row.explained ? 1 : 0) << r.err;
+    }
 }
 
 // A main method that ends with an exception is a failed run: its description

@@ -26,6 +26,15 @@ const std::string& JavaVersion() {
     return version;
 }
 
+std::string Jdk24OrLater() {
+    if (tvxtest::CrossBuild()) return "";
+    std::string home = tvxtest::Shell("grep -lE '^JAVA_VERSION=\"(2[4-9]|[3-9][0-9])' /usr/lib/jvm/*/release 2>/dev/null | "
+                                      "head -1 | sed 's,/release$,,'")
+                           .out;
+    while (!home.empty() && home.back() == '\n') home.pop_back();
+    return home;
+}
+
 int CountOf(const std::string& text, const std::string& needle) {
     if (needle.empty()) return 0;
     int count = 0;

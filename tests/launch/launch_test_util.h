@@ -18,6 +18,9 @@ constexpr char kProbe[] = "launchtest.Probe";
 std::string FakeLib(const std::string& name);
 // "java.version" of the machine's JDK.
 const std::string& JavaVersion();
+// The home of a JDK of feature 24 or later for this build's processor under
+// /usr/lib/jvm, or "" when there is none.
+std::string Jdk24OrLater();
 
 // Non-overlapping occurrences of `needle` in `text`.
 int CountOf(const std::string& text, const std::string& needle);

@@ -601,19 +601,6 @@ TEST_F(StartupCache, OldRuntimesAndOwnSharingOptionsGetNothing) {
     EXPECT_FALSE(tvxtest::FileExists(Dir()));
 }
 
-// A JDK of feature 24 or later for this build's processor, or "".
-std::string AotCapableJdk() {
-    if (tvxtest::CrossBuild()) return "";
-    return tvxtest::Shell("grep -lE '^JAVA_VERSION=\"(2[4-9]|[3-9][0-9])' /usr/lib/jvm/*/release 2>/dev/null | "
-                          "head -1 | sed 's,/release$,,'")
-        .out;
-}
-
-std::string Trimmed(std::string text) {
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    return text;
-}
-
 // The JDK's ahead-of-time cache: a first run records, a background
 // assembler makes the cache after it, later runs use it; where it cannot be
 // made, the dynamic archive stands in. Nothing the runtime prints about any
@@ -621,7 +608,7 @@ std::string Trimmed(std::string text) {
 class AotCache : public StartupCache {
 protected:
     void SetUp() override {
-        jdk = Trimmed(AotCapableJdk());
+        jdk = launchtest::Jdk24OrLater();
         if (jdk.empty()) GTEST_SKIP() << "no JDK of feature 24 or later for this processor under /usr/lib/jvm";
     }
     void UseRuntime(const std::string& home) {
