@@ -102,10 +102,30 @@ bool HashIdentity(const char* path, unsigned long long* hash) {
 // True in a service of systemd's (and in what it runs): when the main
 // process ends, systemd ends every process left in the unit, so an
 // assembly started at exit would die unfinished. There the exit waits for
-// it; the service's stop takes that much longer, once.
+// it; the service's stop takes that much longer, once. A program started
+// from a terminal that itself runs as a service inherits INVOCATION_ID but
+// lives in a scope of its own, whose processes outlive it: its cgroup
+// (the last component of a /proc/self/cgroup line) says so.
 bool UnitEndsWithProcess() {
     const char* invocation = getenv("INVOCATION_ID");
-    return invocation && invocation[0];
+    if (!invocation || !invocation[0]) return false;
+    char lines[4096];
+    int fd = open("/proc/self/cgroup", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    const ssize_t length = read(fd, lines, sizeof lines - 1);
+    close(fd);
+    if (length <= 0) return true;
+    lines[length] = '\0';
+    for (char* line = lines; *line;) {
+        char* end = strchr(line, '\n');
+        if (end) *end = '\0';
+        const char* last = strrchr(line, '/');
+        const size_t size = last ? strlen(last) : 0;
+        if (size > 8 && strcmp(last + size - 8, ".service") == 0) return true;
+        if (!end) break;
+        line = end + 1;
+    }
+    return false;
 }
 
 // At exit: the archive the runtime wrote goes into place, then its stamp

@@ -234,6 +234,21 @@ TEST_F(StartupCache, FirstRunCreatesLaterRunsUse) {
     EXPECT_TRUE(HoldsOneArchive(other.path() + "/tvx"));
 }
 
+// A program that inherits systemd's INVOCATION_ID from a terminal run as a
+// service, but lives in a cgroup of its own (here a fresh cgroup
+// namespace's root), is not ended with a unit: its exit does not wait for
+// the assembly. (A service's own run waits: the booted-systemd tests.)
+TEST_F(StartupCache, OutsideAServiceTheExitDoesNotWaitForTheAssembly) {
+    SKIP_WHERE_ARCHIVES_CANNOT_BE_WRITTEN();
+    RunOptions options = Options();
+    options.setEnv["INVOCATION_ID"] = "0123456789abcdef0123456789abcdef";
+    RunResult r = tvxtest::Run({"/usr/bin/unshare", "--cgroup", "--ipc", app.exe, "-test"}, options);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("; assembled after exit in the background, which then sweeps"), std::string::npos) << r.err;
+    EXPECT_TRUE(AssemblyEnds());
+    EXPECT_TRUE(HoldsOneArchive(Dir()));
+}
+
 TEST_F(StartupCache, OffAddsNothing) {
     for (const char* setting : {"", "startupcache false", "startupcache FALSE"}) {
         std::vector<std::string> lines = {"jre_order c", "jvmdll " + kJdk17 + "/lib/server/libjvm.so"};
