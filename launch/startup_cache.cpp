@@ -571,7 +571,7 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
     }
     if (!SharesClasses(jvmPath))
         return Refuse("the runtime has no class-data archive beside its library (a virtual machine without "
-                      "class-data sharing, such as Zero)",
+                      "class-data sharing, such as Zero, or a runtime linked without its archive)",
                       false);
     Road road;
     road.java = aot_cache::JavaOf(jvmPath);
