@@ -71,10 +71,12 @@ void BaseArchiveChoice::ReadAll(const char* text) {
     }
 }
 
+const char* const kBaseArchiveNames[kBaseArchiveCount] = {"classes.jsa", "classes_coh.jsa", "classes_nocoops.jsa",
+                                                          "classes_nocoops_coh.jsa"};
+
 const char* BaseArchiveChoice::Name(bool lp64) const {
-    if (!lp64) return "classes.jsa";
+    if (!lp64) return kBaseArchiveNames[0];
     if (!classPointers_) return nullptr;
     const bool compressedOops = compressedOops_ != 0 && !zgc_ && heap_ < kCompressedOopsHeapLimit;
-    if (compressedOops) return compactHeaders_ ? "classes_coh.jsa" : "classes.jsa";
-    return compactHeaders_ ? "classes_nocoops_coh.jsa" : "classes_nocoops.jsa";
+    return kBaseArchiveNames[(compressedOops ? 0 : 2) + (compactHeaders_ ? 1 : 0)];
 }

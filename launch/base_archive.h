@@ -10,6 +10,12 @@
 #include <stddef.h>
 #include <string.h>
 
+// Every base archive's file name: compressed object pointers, with compact
+// object headers too, without compressed object pointers, and with compact
+// headers too.
+const int kBaseArchiveCount = 4;
+extern const char* const kBaseArchiveNames[kBaseArchiveCount];
+
 class BaseArchiveChoice {
 public:
     // One option, as the runtime receives it ("-Xmx40g", "-XX:+UseZGC").

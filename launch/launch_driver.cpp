@@ -108,22 +108,20 @@ int RunJavaMain(int argc1, char** argv1, StartCallback start, int argc2, char** 
     MyCString jvmPath = loader->GetJvmPath();
     if (jvmPath.IsEmpty()) {
         result = kMsgJreNotFound;
-    } else if (CExplain::Dry()) {
-        // A dry run ends here, before the runtime is loaded (the startup
-        // cache only says what it would do): 0 says the start would go on
-        // to create the virtual machine.
-        const int feature = startup_cache::RuntimeFeature(jvmPath);
-        AllowNativeAccess(*launcher, feature);
-        PrepareStartupCache(*loader, *launcher, jvmPath, feature, true);
-        if (CExplain::On()) ExplainOptions(*launcher);
-        CExplain::Fact("dry run: stops before creating the virtual machine with %s", jvmPath.c_str());
-        CExplain::Stop();
-        return kLaunchOk;
     } else {
         const int feature = startup_cache::RuntimeFeature(jvmPath);
         AllowNativeAccess(*launcher, feature);
-        PrepareStartupCache(*loader, *launcher, jvmPath, feature);
+        const bool dryRun = CExplain::Dry();
+        PrepareStartupCache(*loader, *launcher, jvmPath, feature, dryRun);
         if (CExplain::On()) ExplainOptions(*launcher);
+        if (dryRun) {
+            // A dry run ends here, before the runtime is loaded (the startup
+            // cache only says what it would do): 0 says the start would go on
+            // to create the virtual machine.
+            CExplain::Fact("dry run: stops before creating the virtual machine with %s", jvmPath.c_str());
+            CExplain::Stop();
+            return kLaunchOk;
+        }
         result = launcher->LaunchJVM(jvmPath);
         CExplain::Fact("virtual machine %s (result %d)", result ? "not created" : "created", result);
     }

@@ -77,6 +77,8 @@ unsigned long long g_cap = 0;
 // command line (allocated once, never freed: it is read at exit).
 bool g_recording = false;
 bool g_training = false;
+// The exit waits for the assembly (UnitEndsWithProcess).
+bool g_waitForAssembly = false;
 MyCStringArray* g_assembly = nullptr;
 
 unsigned long long Fnv1a(unsigned long long hash, const void* data, size_t size) {
@@ -110,12 +112,7 @@ bool UnitEndsWithProcess() {
     const char* invocation = getenv("INVOCATION_ID");
     if (!invocation || !invocation[0]) return false;
     char lines[4096];
-    int fd = open("/proc/self/cgroup", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return true;
-    const ssize_t length = read(fd, lines, sizeof lines - 1);
-    close(fd);
-    if (length <= 0) return true;
-    lines[length] = '\0';
+    if (startup_cache::ReadSmallFileAt(AT_FDCWD, "/proc/self/cgroup", lines, sizeof lines) <= 0) return true;
     for (char* line = lines; *line;) {
         char* end = strchr(line, '\n');
         if (end) *end = '\0';
@@ -144,7 +141,7 @@ void AtExit() {
             fchmodat(g_dir, record, 0600, 0);
             if (!aot_cache::RecordBusyAt(g_dir, record, &fd) && fd >= 0)
                 aot_cache::StartAssembly(g_dir, fd, g_training, g_archive, *g_assembly, g_exe, g_jvm, g_cap,
-                                         UnitEndsWithProcess());
+                                         g_waitForAssembly);
         } else {
             unlinkat(g_dir, g_temporary, 0);
             startup_cache::WriteNewFileAt(g_dir, aot_cache::FailedName(g_archive), "", 0);
@@ -235,6 +232,15 @@ bool HasFreeSpace(int dir, const char* exePath) {
     return free >= kSpareBytes + 2ull * static_cast<unsigned long long>(st.st_size);
 }
 
+// True when the file `name` beside the library at `jvmPath` can be read.
+bool BesideLibrary(const char* jvmPath, const char* name) {
+    const char* slash = strrchr(jvmPath, '/');
+    if (!slash) return false;
+    MyCString path(jvmPath, static_cast<int>(slash + 1 - jvmPath));
+    path += name;
+    return access(path.c_str(), R_OK) == 0;
+}
+
 // The base class-data archive that an archive of application classes
 // builds on, as the runtime at `jvmPath` will map it with this start's
 // options (JAVA_TOOL_OPTIONS first, as the runtime reads them): its name in
@@ -248,11 +254,7 @@ bool HasBaseArchive(const char* jvmPath, const CJvmLauncher& launcher, const cha
     choice.ReadAll(getenv("JAVA_TOOL_OPTIONS"));
     for (int i = 0; i < launcher.OptionCount(); ++i) choice.Read(launcher.OptionAt(i));
     *name = choice.Name(sizeof(void*) == 8);
-    const char* slash = strrchr(jvmPath, '/');
-    if (!slash || !*name) return false;
-    MyCString path(jvmPath, static_cast<int>(slash + 1 - jvmPath));
-    path += *name;
-    return access(path.c_str(), R_OK) == 0;
+    return *name && BesideLibrary(jvmPath, *name);
 }
 
 // True when a base archive of any object layout lies beside the library at
@@ -260,15 +262,8 @@ bool HasBaseArchive(const char* jvmPath, const CJvmLauncher& launcher, const cha
 // minimal) has none, and refuses to start at all when asked to list its
 // classes; so does one trimmed of its archives, which is left alone too.
 bool SharesClasses(const char* jvmPath) {
-    static const char* const kNames[] = {"classes.jsa", "classes_nocoops.jsa", "classes_coh.jsa",
-                                         "classes_nocoops_coh.jsa"};
-    const char* slash = strrchr(jvmPath, '/');
-    if (!slash) return false;
-    for (const char* name : kNames) {
-        MyCString path(jvmPath, static_cast<int>(slash + 1 - jvmPath));
-        path += name;
-        if (access(path.c_str(), R_OK) == 0) return true;
-    }
+    for (const char* name : kBaseArchiveNames)
+        if (BesideLibrary(jvmPath, name)) return true;
     return false;
 }
 
@@ -534,6 +529,7 @@ bool Record(CJvmLauncher& launcher, const Road& road, int held, const MyCString&
     memcpy(g_temporary, temporary.c_str(), static_cast<size_t>(temporary.GetLength()) + 1);
     g_recording = true;
     g_training = road.training;
+    g_waitForAssembly = UnitEndsWithProcess();
     MyCString path(through);
     path += temporary;
     if (road.training) {
@@ -738,8 +734,8 @@ void PrepareStartupCache(CSettingsLoader& loader, CJvmLauncher& launcher, const 
             CExplain::Fact("startup cache: recording %s for %s (runtime feature %d%s; %s); assembled %s, which then "
                            "sweeps %s (cap %s)",
                            recording, archive.c_str(), feature, kind, problem,
-                           UnitEndsWithProcess() ? "at exit (a unit's processes end with its main one)"
-                                                 : "after exit in the background",
+                           g_waitForAssembly ? "at exit (a unit's processes end with its main one)"
+                                             : "after exit in the background",
                            dir.c_str(), CapText(cap).c_str());
         } else {
             const MyCString temporary = TemporaryName(name);

@@ -14,8 +14,9 @@ class CJvmLauncher;
 class CSettingsLoader;
 
 // Adds the options that use or create the archive for the runtime library at
-// `jvmPath` (of the runtime feature `feature`, RuntimeFeature's), when the "startupcache" setting asks for it and the runtime and
-// the cache directory allow it; otherwise adds nothing. Never fails the
+// `jvmPath` (of the runtime feature `feature`, RuntimeFeature's), when the
+// "startupcache" setting asks for it and the runtime and the cache directory
+// allow it; otherwise adds nothing. Never fails the
 // start: any trouble means a start without the cache (and at most one line
 // on standard error, the log). With `dryRun` it only explains which archive
 // a start would use or make and why: nothing is made, added or logged.

@@ -180,6 +180,17 @@ protected:
         EXPECT_TRUE(tvxtest::FileExists(mark)) << "the mark stays with the dynamic archive";
     }
 
+    // A runtime home at `home` of links to each file of the real one `real`,
+    // down to lib/server, where the names matching the glob `leftOut` get no
+    // link.
+    void LinkFileByFile(const std::string& real, const std::string& home, const std::string& leftOut) {
+        Sh("H='" + home + "'; R='" + real + "'; mkdir -p \"$H/lib/server\" && "
+           "for f in \"$R\"/*; do [ \"${f##*/}\" = lib ] || ln -s \"$f\" \"$H/\"; done && "
+           "for f in \"$R\"/lib/*; do [ \"${f##*/}\" = server ] || ln -s \"$f\" \"$H/lib/\"; done && "
+           "for f in \"$R\"/lib/server/*; do case ${f##*/} in " + leftOut +
+           ") ;; *) ln -s \"$f\" \"$H/lib/server/\";; esac; done");
+    }
+
     // A runtime home of links into the real one `real`, whose bin/java is
     // the script `java` (none when empty): the launcher takes its bin/java
     // from there, the runtime itself stays the real one.
@@ -420,10 +431,8 @@ TEST_F(StartupCache, RuntimeChanged) {
     SKIP_WHERE_ARCHIVES_CANNOT_BE_WRITTEN();
     // A runtime home of links to the JDK, with a library file of its own.
     tvxtest::TempDir jdk;
-    Sh("J='" + jdk.path() + "'; for f in " + kJdk17 + "/*; do ln -s \"$f\" \"$J/\"; done; rm \"$J/lib\"; mkdir -p \"$J/lib/server\"; "
-       "for f in " + kJdk17 + "/lib/*; do ln -s \"$f\" \"$J/lib/\"; done; rm \"$J/lib/server\"; mkdir \"$J/lib/server\"; "
-       "for f in " + kJdk17 + "/lib/server/*; do ln -s \"$f\" \"$J/lib/server/\"; done; rm \"$J/lib/server/libjvm.so\"; "
-       "cp " + kJdk17 + "/lib/server/libjvm.so \"$J/lib/server/\"");
+    LinkFileByFile(kJdk17, jdk.path(), "libjvm.so");
+    Sh("cp " + kJdk17 + "/lib/server/libjvm.so '" + jdk.path() + "/lib/server/'");
     StartNormally(Options());
     ASSERT_EQ(Archives().size(), 1u);
     const std::string first = Archives()[0];
@@ -605,10 +614,7 @@ TEST_F(StartupCache, OldRuntimesAndOwnSharingOptionsGetNothing) {
     // machine built without class-data sharing (Zero) refuses to start when
     // asked to list its classes, so no option goes to it.
     const std::string home = links.path() + "/noshare";
-    Sh("H='" + home + "'; R='" + kJdk17 + "'; mkdir -p \"$H/lib/server\" && "
-       "for f in \"$R\"/*; do [ \"${f##*/}\" = lib ] || ln -s \"$f\" \"$H/\"; done && "
-       "for f in \"$R\"/lib/*; do [ \"${f##*/}\" = server ] || ln -s \"$f\" \"$H/lib/\"; done && "
-       "for f in \"$R\"/lib/server/*; do case ${f##*/} in classes*.jsa) ;; *) ln -s \"$f\" \"$H/lib/server/\";; esac; done");
+    LinkFileByFile(kJdk17, home, "classes*.jsa");
     app.Repack({"startupcache true", "jre_order c", "jvmdll " + home + "/lib/server/libjvm.so"}, kProbe);
     said = StartNormally(Options());
     EXPECT_EQ(said, "startup cache: not used, the runtime has no class-data archive beside its library (a virtual "
